@@ -1,0 +1,23 @@
+// The pipe server thread: one pipe instance, one client at a time, one
+// message per connection.
+#pragma once
+
+#include <windows.h>
+
+const DWORD PathSize = 260;
+
+// Set once by the pipe server thread before it creates its pipe; read-only
+// afterwards. Both are empty when the executable's path was cut or leaves no
+// room for the file names beside it: nothing is then written or launched.
+extern WCHAR ProgramDirectory[PathSize];
+extern WCHAR ReportPath[PathSize];
+
+// Never set: timed waits on it are the server's pauses. Pipe thread only.
+extern HANDLE PauseEvent;
+
+// modulePath holds `length` units as GetModuleFileNameW returned them into a
+// PathSize buffer. Fills both paths, or leaves both empty.
+void MakeProgramPaths(const WCHAR* modulePath, DWORD length,
+                      WCHAR* programDirectory, WCHAR* reportPath);
+
+DWORD WINAPI PipeServerThread(LPVOID);

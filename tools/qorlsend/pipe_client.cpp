@@ -1,0 +1,58 @@
+#include "pipe_client.h"
+
+namespace {
+
+const WCHAR PipeName[] = L"\\\\.\\pipe\\QorlPipe";
+const int BusyRetries = 3;
+
+}  // namespace
+
+SendResult SendPipeMessage(const char* bytes, DWORD count, DWORD* waitedMs)
+{
+    DWORD start = GetTickCount();
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    SendResult result = PipeBusy;
+    for (int attempt = 0; attempt <= BusyRetries; ++attempt) {
+        pipe = CreateFileW(PipeName, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        if (pipe != INVALID_HANDLE_VALUE)
+            break;
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            result = NoServer;
+            break;
+        }
+        if (error != ERROR_PIPE_BUSY)
+            break;
+        // Another client holds the single instance: wait for it as the
+        // printer software does, with the pipe's default time-out.
+        if (!WaitNamedPipeW(PipeName, NMPWAIT_USE_DEFAULT_WAIT)) {
+            if (GetLastError() == ERROR_FILE_NOT_FOUND)
+                result = NoServer;
+            break;
+        }
+    }
+    if (pipe == INVALID_HANDLE_VALUE)
+        return result;
+
+    DWORD written = 0;
+    BOOL ok = WriteFile(pipe, bytes, count, &written, NULL);
+    CloseHandle(pipe);
+    if (waitedMs != NULL)
+        *waitedMs = GetTickCount() - start;
+    return ok && written == count ? Sent : WriteFailed;
+}
+
+const char* SendResultText(SendResult result)
+{
+    switch (result) {
+    case Sent:
+        return "sent";
+    case NoServer:
+        return "no server is listening on \\\\.\\pipe\\QorlPipe";
+    case PipeBusy:
+        return "the pipe stayed busy";
+    case WriteFailed:
+        return "the message could not be written";
+    }
+    return "unknown";
+}
