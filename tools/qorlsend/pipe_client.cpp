@@ -25,9 +25,10 @@ SendResult SendPipeMessage(const char* bytes, DWORD count, DWORD* waitedMs)
             break;
         // Another client holds the single instance: wait for it as the
         // printer software does, with the pipe's default time-out.
-        if (!WaitNamedPipeW(PipeName, NMPWAIT_USE_DEFAULT_WAIT)) {
-            if (GetLastError() == ERROR_FILE_NOT_FOUND)
-                result = NoServer;
+        // A time-out is tried again: the instance may come free just after.
+        if (!WaitNamedPipeW(PipeName, NMPWAIT_USE_DEFAULT_WAIT) &&
+            GetLastError() == ERROR_FILE_NOT_FOUND) {
+            result = NoServer;
             break;
         }
     }

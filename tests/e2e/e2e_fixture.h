@@ -1,0 +1,30 @@
+// A fixture that gives each end-to-end test its own program directory and a
+// running server, and leaves nothing running behind it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+class ServerTest : public ::testing::Test {
+protected:
+    void Start(BoxKind box = WithBox)
+    {
+        directory = MakeProgramDirectory(TestName(), box);
+        server = StartServer(directory);
+        ASSERT_NE(nullptr, server.process) << "QorlServer.exe did not start";
+    }
+
+    void TearDown() override { StopServer(&server); }
+
+    static std::wstring TestName()
+    {
+        const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        return std::wstring(name, name + strlen(name));
+    }
+
+    std::wstring Report() const { return directory + L"box.ini"; }
+
+    std::wstring directory;
+    ServerProcess server = {};
+};

@@ -1,0 +1,292 @@
+#include "harness.h"
+
+#include <psapi.h>
+
+const wchar_t* const Absent = L"<absent>";
+
+namespace {
+
+const wchar_t PipeName[] = L"\\\\.\\pipe\\QorlPipe";
+
+bool PipeExists()
+{
+    // Busy counts: the pipe exists while a client is being served.
+    if (WaitNamedPipeW(PipeName, 1))
+        return true;
+    return GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
+void RemoveTree(const std::wstring& directory)
+{
+    std::wstring pattern = directory + L"*";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        std::wstring path = directory + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTree(path + L"\\");
+            RemoveDirectoryW(path.c_str());
+        } else {
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+}  // namespace
+
+std::string Utf8(const std::wstring& text)
+{
+    char buffer[4096];
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buffer, sizeof(buffer), NULL,
+                                     NULL);
+    return length > 0 ? std::string(buffer, length - 1) : std::string();
+}
+
+std::wstring BuildDirectory()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring result(path, length);
+    return result.substr(0, result.rfind(L'\\') + 1);
+}
+
+std::wstring MakeScratchDirectory(const std::wstring& name)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring root = std::wstring(temp) + L"qorl-e2e\\";
+    CreateDirectoryW(root.c_str(), NULL);
+    std::wstring directory = root + name + L"\\";
+    RemoveTree(directory);
+    CreateDirectoryW(directory.c_str(), NULL);
+    return directory;
+}
+
+std::wstring MakeProgramDirectory(const std::wstring& name, BoxKind box,
+                                  const std::wstring& serverName)
+{
+    std::wstring directory = MakeScratchDirectory(name);
+    std::wstring build = BuildDirectory();
+    CopyFileW((build + L"QorlServer.exe").c_str(), (directory + serverName).c_str(), FALSE);
+    if (box == WithBox)
+        CopyFileW((build + L"QorlBox.exe").c_str(), (directory + L"QorlBox.exe").c_str(), FALSE);
+    return directory;
+}
+
+ServerProcess StartServer(const std::wstring& directory, const std::wstring& arguments,
+                          const std::wstring& serverName, bool waitForPipe)
+{
+    ServerProcess server = {directory, NULL, 0};
+    std::wstring command = L"\"" + directory + serverName + L"\"";
+    if (!arguments.empty())
+        command += L" " + arguments;
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+    // The working directory is not the program directory on purpose: the
+    // server must find its files beside itself, not in its current directory.
+    std::wstring cwd = BuildDirectory();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, cwd.c_str(), &startup,
+                        &info))
+        return server;
+    CloseHandle(info.hThread);
+    server.process = info.hProcess;
+    server.id = info.dwProcessId;
+    if (waitForPipe) {
+        for (int i = 0; i < 500 && !PipeExists(); ++i) {
+            if (WaitForSingleObject(server.process, 10) == WAIT_OBJECT_0)
+                break;
+        }
+    }
+    return server;
+}
+
+DWORD WaitForExit(const ServerProcess& server, DWORD timeoutMs)
+{
+    if (WaitForSingleObject(server.process, timeoutMs) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(server.process, &code);
+    return code;
+}
+
+void StopServer(ServerProcess* server)
+{
+    if (server->process != NULL) {
+        if (WaitForSingleObject(server->process, 0) == WAIT_TIMEOUT) {
+            Send("exit");
+            if (WaitForSingleObject(server->process, 5000) == WAIT_TIMEOUT) {
+                TerminateProcess(server->process, 1);
+                WaitForSingleObject(server->process, 5000);
+            }
+        }
+        CloseHandle(server->process);
+        server->process = NULL;
+    }
+    KillBoxes(server->directory);
+}
+
+SendResult Send(const std::string& message)
+{
+    return SendPipeMessage(message.data(), static_cast<DWORD>(message.size()), NULL);
+}
+
+void Sync()
+{
+    Send("sync");
+}
+
+std::wstring ReadReport(const std::wstring& directory, const wchar_t* key)
+{
+    wchar_t value[512];
+    std::wstring path = directory + L"box.ini";
+    GetPrivateProfileStringW(L"REPORT", key, Absent, value, 512, path.c_str());
+    return value;
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+namespace {
+
+struct WindowSearch {
+    std::wstring title;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM context)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
+    wchar_t className[64];
+    wchar_t title[512];
+    if (!IsWindowVisible(window) || GetClassNameW(window, className, 64) == 0 ||
+        lstrcmpW(className, L"ravonPT") != 0)
+        return TRUE;
+    GetWindowTextW(window, title, 512);
+    if (search->title == title)
+        search->found.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> BoxWindows(const std::wstring& title)
+{
+    WindowSearch search;
+    search.title = title;
+    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool WaitForBoxWindows(const std::wstring& title, size_t count, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (BoxWindows(title).size() == count)
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+}
+
+std::vector<BoxLogEntry> ReadBoxLog(const std::wstring& directory)
+{
+    std::vector<BoxLogEntry> entries;
+    std::string text = ReadFileBytes(directory + L"qorlbox.log");
+    size_t position = 0;
+    while (position < text.size()) {
+        size_t end = text.find('\n', position);
+        if (end == std::string::npos)
+            break;   // a line still being written
+        std::string line = text.substr(position, end - position);
+        position = end + 1;
+        size_t first = line.find(' ');
+        if (first == std::string::npos)
+            continue;
+        size_t second = line.find(' ', first + 1);
+        BoxLogEntry entry;
+        entry.event = line.substr(0, first);
+        entry.pid = strtoul(line.c_str() + first + 1, NULL, 10);
+        entry.detail = second == std::string::npos ? std::string() : line.substr(second + 1);
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+size_t CountBoxEvents(const std::wstring& directory, const std::string& event)
+{
+    size_t count = 0;
+    for (const BoxLogEntry& entry : ReadBoxLog(directory))
+        count += entry.event == event;
+    return count;
+}
+
+bool WaitForBoxEvents(const std::wstring& directory, const std::string& event, size_t count,
+                      DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (CountBoxEvents(directory, event) < count) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+bool BoxQuit(const std::wstring& directory, DWORD pid)
+{
+    for (const BoxLogEntry& entry : ReadBoxLog(directory)) {
+        if (entry.event == "quit" && entry.pid == pid)
+            return true;
+    }
+    return false;
+}
+
+void KillBoxes(const std::wstring& directory)
+{
+    for (const BoxLogEntry& entry : ReadBoxLog(directory)) {
+        if (entry.event != "start")
+            continue;
+        HANDLE box = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_INFORMATION |
+                                     PROCESS_VM_READ,
+                                 FALSE, entry.pid);
+        if (box == NULL)
+            continue;
+        // Only this directory's box: the pid may have been reused since it quit.
+        wchar_t image[MAX_PATH];
+        std::wstring expected = directory + L"QorlBox.exe";
+        if (GetModuleFileNameExW(box, NULL, image, MAX_PATH) > 0 &&
+            lstrcmpiW(image, expected.c_str()) == 0 && WaitForSingleObject(box, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(box, 1);
+            WaitForSingleObject(box, 2000);
+        }
+        CloseHandle(box);
+    }
+}

@@ -1,0 +1,72 @@
+// Drives the real QorlServer.exe from the outside, as the printer software
+// and a user would: a scratch program directory, the pipe, box.ini, the
+// stand-in box's windows and log, the mutex, the process and its exit code.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "../../tools/qorlsend/pipe_client.h"
+
+extern const wchar_t* const Absent;   // what ReadReport returns for a missing key
+
+// Directory of the running test executable, with its backslash: the built
+// QorlServer.exe and QorlBox.exe are there.
+std::wstring BuildDirectory();
+
+// A fresh, empty directory under the temporary directory, with backslash.
+std::wstring MakeScratchDirectory(const std::wstring& name);
+
+enum BoxKind { WithBox, WithoutBox };
+// A scratch program directory holding QorlServer.exe (as serverName) and,
+// WithBox, the stand-in QorlBox.exe.
+std::wstring MakeProgramDirectory(const std::wstring& name, BoxKind box,
+                                  const std::wstring& serverName = L"QorlServer.exe");
+
+struct ServerProcess {
+    std::wstring directory;
+    HANDLE process;
+    DWORD id;
+};
+
+// Starts the server and waits until its pipe exists. Not started: process NULL.
+ServerProcess StartServer(const std::wstring& directory, const std::wstring& arguments = L"",
+                          const std::wstring& serverName = L"QorlServer.exe",
+                          bool waitForPipe = true);
+// Exit code, or STILL_ACTIVE if it did not end within timeoutMs.
+DWORD WaitForExit(const ServerProcess& server, DWORD timeoutMs);
+// Ends what a test left running: the server (by "exit", then by force) and
+// every box the log names.
+void StopServer(ServerProcess* server);
+
+SendResult Send(const std::string& message);
+// Sends a word that matches nothing: once it is taken, every message sent
+// before it has been handled in full.
+void Sync();
+
+// REPORT section values of the directory's box.ini, or Absent.
+std::wstring ReadReport(const std::wstring& directory, const wchar_t* key);
+std::string ReadFileBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+
+// Visible top-level windows of class "ravonPT" whose title is exactly title.
+std::vector<HWND> BoxWindows(const std::wstring& title);
+// Polls until exactly count such windows exist; false on time-out.
+bool WaitForBoxWindows(const std::wstring& title, size_t count, DWORD timeoutMs = 5000);
+
+struct BoxLogEntry {
+    std::string event;   // "start" or "quit"
+    DWORD pid;
+    std::string detail;  // start: TYPE|PRINTER|TITLE (UTF-8)
+};
+std::vector<BoxLogEntry> ReadBoxLog(const std::wstring& directory);
+size_t CountBoxEvents(const std::wstring& directory, const std::string& event);
+// Polls the log until it holds count events of that kind.
+bool WaitForBoxEvents(const std::wstring& directory, const std::string& event, size_t count,
+                      DWORD timeoutMs = 5000);
+bool BoxQuit(const std::wstring& directory, DWORD pid);
+void KillBoxes(const std::wstring& directory);
+
+std::string Utf8(const std::wstring& text);

@@ -1,0 +1,311 @@
+// The running server through its real interfaces: reports, status boxes,
+// the pipe's limits, exit and the single-instance guard.
+#include "e2e_fixture.h"
+
+namespace {
+
+const wchar_t* const Discovery = L"Discover new printer";
+
+TEST_F(ServerTest, ReportWithPrinterWritesThenLaunchesTheBox)
+{
+    Start();
+    ASSERT_EQ(Sent, Send("paper_LabelPrinter1"));
+    ASSERT_TRUE(WaitForBoxWindows(L"LabelPrinter1  V1.4", 1));
+    EXPECT_EQ(L"paper", ReadReport(directory, L"TYPE"));
+    EXPECT_EQ(L"LabelPrinter1", ReadReport(directory, L"PRINTER"));
+    std::vector<BoxLogEntry> log = ReadBoxLog(directory);
+    ASSERT_EQ(1u, log.size());
+    // The box found both values in place when it started.
+    EXPECT_EQ("paper|LabelPrinter1|LabelPrinter1  V1.4", log[0].detail);
+}
+
+TEST_F(ServerTest, TypeOnlyKeepsThePrinterAndLeavesOtherBoxesAlone)
+{
+    Start();
+    ASSERT_EQ(Sent, Send("paper_P"));
+    ASSERT_TRUE(WaitForBoxEvents(directory, "start", 1));
+    DWORD firstBox = ReadBoxLog(directory)[0].pid;
+
+    ASSERT_EQ(Sent, Send("height_Q"));
+    ASSERT_TRUE(WaitForBoxEvents(directory, "start", 2));
+    EXPECT_EQ(L"height", ReadReport(directory, L"TYPE"));
+    EXPECT_EQ(L"P", ReadReport(directory, L"PRINTER"));
+    Sync();
+    EXPECT_FALSE(BoxQuit(directory, firstBox));
+}
+
+TEST_F(ServerTest, AReportForAnotherPrinterLeavesABoxAlone)
+{
+    Start();
+    ASSERT_EQ(Sent, Send("paper_P"));
+    ASSERT_TRUE(WaitForBoxWindows(L"P  V1.4", 1));
+    ASSERT_EQ(Sent, Send("busy_Q"));
+    ASSERT_TRUE(WaitForBoxWindows(L"Q  V1.4", 1));
+    ASSERT_EQ(Sent, Send("cutter_Q"));
+    ASSERT_TRUE(WaitForBoxEvents(directory, "start", 3));
+    Sync();
+    // Q's first box was replaced; P's still shows.
+    EXPECT_EQ(1u, CountBoxEvents(directory, "quit"));
+    EXPECT_EQ(1u, BoxWindows(L"P  V1.4").size());
+    EXPECT_TRUE(WaitForBoxWindows(L"Q  V1.4", 1));
+    EXPECT_EQ(L"cutter", ReadReport(directory, L"TYPE"));
+}
+
+TEST_F(ServerTest, NormalClosesEveryBoxOfThePrinterAndWritesNothing)
+{
+    Start();
+    ASSERT_EQ(Sent, Send("paper_P"));
+    ASSERT_TRUE(WaitForBoxWindows(L"P  V1.4", 1));
+    // A type-only report launches a second box that shows the same printer.
+    ASSERT_EQ(Sent, Send("poweroff_X"));
+    ASSERT_TRUE(WaitForBoxWindows(L"P  V1.4", 2));
+    std::string before = ReadFileBytes(Report());
+
+    ASSERT_EQ(Sent, Send("normal_P"));
+    Sync();
+    EXPECT_TRUE(BoxWindows(L"P  V1.4").empty());
+    EXPECT_TRUE(WaitForBoxEvents(directory, "quit", 2));
+    EXPECT_EQ(before, ReadFileBytes(Report()));
+}
+
+TEST_F(ServerTest, NewPrinterBoxOpensOnceAndClosesOnCommand)
+{
+    Start();
+    ASSERT_EQ(Sent, Send("connect_P"));
+    ASSERT_TRUE(WaitForBoxWindows(L"P  V1.4", 1));
+    ASSERT_EQ(Sent, Send("newconnect_Q"));
+    ASSERT_TRUE(WaitForBoxWindows(Discovery, 1));
+    EXPECT_EQ(L"newconnect", ReadReport(directory, L"TYPE"));
+    EXPECT_EQ(L"P", ReadReport(directory, L"PRINTER"));
+
+    // With the box showing, "newconnect" does nothing at all.
+    WritePrivateProfileStringW(L"REPORT", L"TYPE", L"marker", Report().c_str());
+    ASSERT_EQ(Sent, Send("newconnect_Q"));
+    Sync();
+    EXPECT_EQ(L"marker", ReadReport(directory, L"TYPE"));
+    EXPECT_EQ(2u, CountBoxEvents(directory, "start"));
+
+    // Printer reports leave it alone; "closeNewDev" closes it.
+    ASSERT_EQ(Sent, Send("normal_P"));
+    ASSERT_EQ(Sent, Send("closeNewDev"));
+    Sync();
+    EXPECT_TRUE(BoxWindows(Discovery).empty());
+    EXPECT_TRUE(WaitForBoxEvents(directory, "quit", 2));
+
+    ASSERT_EQ(Sent, Send("newconnect"));
+    ASSERT_TRUE(WaitForBoxWindows(Discovery, 1));
+    ASSERT_EQ(Sent, Send("newdisconnect_anything"));
+    Sync();
+    EXPECT_TRUE(BoxWindows(Discovery).empty());
+}
+
+TEST_F(ServerTest, WithoutTheBoxProgramReportsStillUpdate)
+{
+    Start(WithoutBox);
+    ASSERT_EQ(Sent, Send("labelunkown_P"));
+    ASSERT_EQ(Sent, Send("rfidUnSupport_Q"));
+    Sync();
+    EXPECT_EQ(L"rfidUnSupport", ReadReport(directory, L"TYPE"));
+    EXPECT_EQ(L"Q", ReadReport(directory, L"PRINTER"));
+    EXPECT_FALSE(FileExists(directory + L"qorlbox.log"));
+}
+
+TEST_F(ServerTest, ABoxProgramThatDoesNotRunRaisesNoDialog)
+{
+    Start(WithoutBox);
+    std::string notAProgram = "this is not a program\r\n";
+    HANDLE file = CreateFileW((directory + L"QorlBox.exe").c_str(), GENERIC_WRITE, 0, NULL,
+                              CREATE_ALWAYS, 0, NULL);
+    DWORD written;
+    WriteFile(file, notAProgram.data(), static_cast<DWORD>(notAProgram.size()), &written, NULL);
+    CloseHandle(file);
+
+    ASSERT_EQ(Sent, Send("paper_P"));
+    ASSERT_EQ(Sent, Send("temper_Q"));   // served: the launch did not wait on a dialog
+    Sync();
+    EXPECT_EQ(L"temper", ReadReport(directory, L"TYPE"));
+    EXPECT_EQ(L"Q", ReadReport(directory, L"PRINTER"));
+}
+
+TEST_F(ServerTest, EmptyPrinterNameIsWrittenEmpty)
+{
+    Start(WithoutBox);
+    ASSERT_EQ(Sent, Send("paper_P"));
+    ASSERT_EQ(Sent, Send("dpi"));
+    Sync();
+    EXPECT_EQ(L"dpi", ReadReport(directory, L"TYPE"));
+    EXPECT_EQ(L"", ReadReport(directory, L"PRINTER"));
+}
+
+TEST_F(ServerTest, MessagesThatDoNotFitAreDroppedAndServingGoesOn)
+{
+    Start(WithoutBox);
+    ASSERT_EQ(Sent, Send("paper_" + std::string(251, 'P')));   // 257 bytes: the read fails
+    ASSERT_EQ(Sent, Send("paper_" + std::string(150, 'P')));   // fits the buffer, not the field
+    ASSERT_EQ(Sent, Send("paper_P\r\n[EVIL]\r\nx=1"));
+    ASSERT_EQ(Sent, Send("Paper_P"));
+    Sync();
+    EXPECT_FALSE(FileExists(Report()));
+
+    ASSERT_EQ(Sent, Send("carbon_P"));
+    Sync();
+    EXPECT_EQ(L"carbon", ReadReport(directory, L"TYPE"));
+    EXPECT_EQ(L"P", ReadReport(directory, L"PRINTER"));
+}
+
+HANDLE OpenPipe()
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        HANDLE pipe = CreateFileW(L"\\\\.\\pipe\\QorlPipe", GENERIC_WRITE, 0, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        if (pipe != INVALID_HANDLE_VALUE)
+            return pipe;
+        WaitNamedPipeW(L"\\\\.\\pipe\\QorlPipe", NMPWAIT_USE_DEFAULT_WAIT);
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+TEST_F(ServerTest, OnlyTheFirstMessageOfAConnectionCounts)
+{
+    Start(WithoutBox);
+    HANDLE pipe = OpenPipe();
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    DWORD written;
+    ASSERT_TRUE(WriteFile(pipe, "paper_A", 7, &written, NULL));
+    WriteFile(pipe, "paper_B", 7, &written, NULL);
+    CloseHandle(pipe);
+    Sync();
+    EXPECT_EQ(L"A", ReadReport(directory, L"PRINTER"));
+}
+
+TEST_F(ServerTest, ClientsThatLeaveOrStaySilentDoNotBlockOthers)
+{
+    Start(WithoutBox);
+    HANDLE leaves = OpenPipe();
+    ASSERT_NE(INVALID_HANDLE_VALUE, leaves);
+    CloseHandle(leaves);
+    ASSERT_EQ(Sent, Send("usb_A"));
+    Sync();
+    EXPECT_EQ(L"A", ReadReport(directory, L"PRINTER"));
+
+    HANDLE silent = OpenPipe();
+    ASSERT_NE(INVALID_HANDLE_VALUE, silent);
+    DWORD start = GetTickCount();
+    DWORD waited = 0;
+    ASSERT_EQ(Sent, SendPipeMessage("usb_B", 5, &waited));
+    Sync();
+    EXPECT_EQ(L"B", ReadReport(directory, L"PRINTER"));
+    // Cut off after the pipe's default time-out, not before.
+    EXPECT_GE(GetTickCount() - start, 2500u);
+    EXPECT_LT(waited, 6000u);
+    CloseHandle(silent);
+}
+
+TEST_F(ServerTest, ABoxThatIgnoresQuitIsGivenUp)
+{
+    Start();
+    CloseHandle(CreateFileW((directory + L"qorlbox.ignorequit").c_str(), GENERIC_WRITE, 0, NULL,
+                            CREATE_ALWAYS, 0, NULL));
+    ASSERT_EQ(Sent, Send("paper_P"));
+    ASSERT_TRUE(WaitForBoxWindows(L"P  V1.4", 1));
+
+    DWORD start = GetTickCount();
+    ASSERT_EQ(Sent, Send("labelmore_P"));
+    Sync();
+    DWORD took = GetTickCount() - start;
+    EXPECT_GE(took, 1900u);
+    EXPECT_LT(took, 4500u);
+    EXPECT_EQ(L"labelmore", ReadReport(directory, L"TYPE"));
+    EXPECT_TRUE(WaitForBoxWindows(L"P  V1.4", 2));
+}
+
+TEST_F(ServerTest, ExitClosesEveryBoxAndEndsTheProcess)
+{
+    Start();
+    ASSERT_EQ(Sent, Send("paper_P"));
+    ASSERT_TRUE(WaitForBoxWindows(L"P  V1.4", 1));   // it has read its report
+    ASSERT_EQ(Sent, Send("newconnect"));
+    ASSERT_TRUE(WaitForBoxWindows(Discovery, 1));
+
+    DWORD start = GetTickCount();
+    ASSERT_EQ(Sent, Send("exit_now"));
+    EXPECT_TRUE(WaitForBoxEvents(directory, "quit", 2, 3000));
+    EXPECT_EQ(0u, WaitForExit(server, 5000));
+    DWORD took = GetTickCount() - start;
+    EXPECT_GE(took, 900u);
+    EXPECT_LT(took, 3000u);
+    EXPECT_EQ(NoServer, Send("paper_P"));
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"RX70_SER_MUTEX");
+    EXPECT_EQ(nullptr, mutex);
+    if (mutex != NULL)
+        CloseHandle(mutex);
+}
+
+TEST_F(ServerTest, ASecondInstanceEndsAtOnceAndTheFirstServesOn)
+{
+    Start(WithoutBox);
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"RX70_SER_MUTEX");
+    EXPECT_NE(nullptr, mutex);
+    if (mutex != NULL)
+        CloseHandle(mutex);
+
+    std::wstring other = MakeProgramDirectory(L"SecondInstance", WithoutBox);
+    ServerProcess second = StartServer(other, L"", L"QorlServer.exe", false);
+    ASSERT_NE(nullptr, second.process);
+    EXPECT_EQ(0u, WaitForExit(second, 3000));
+    StopServer(&second);
+
+    ASSERT_EQ(Sent, Send("paper_P"));
+    Sync();
+    EXPECT_EQ(L"paper", ReadReport(directory, L"TYPE"));
+    EXPECT_FALSE(FileExists(other + L"box.ini"));
+}
+
+TEST_F(ServerTest, CommandLineIsIgnoredAndNoWindowShows)
+{
+    directory = MakeProgramDirectory(TestName(), WithoutBox);
+    server = StartServer(directory, L"exit --help /?");
+    ASSERT_NE(nullptr, server.process);
+    ASSERT_EQ(Sent, Send("paper_P"));
+    Sync();
+    EXPECT_EQ(L"paper", ReadReport(directory, L"TYPE"));
+
+    struct Search {
+        DWORD pid;
+        int visible;
+    } search = {server.id, 0};
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            Search* s = reinterpret_cast<Search*>(context);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            if (pid == s->pid && IsWindowVisible(window))
+                ++s->visible;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    EXPECT_EQ(0, search.visible);
+}
+
+// With no room beside the executable for the box's name, nothing is written
+// or launched, yet the server serves.
+TEST_F(ServerTest, AnExecutablePathWithNoRoomServesWithoutReports)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring base = std::wstring(temp) + L"qorl-e2e\\";
+    // 249 units of directory: "QorlBox.exe" and its zero would need 261.
+    std::wstring name(249 - base.size() - 1, L'd');
+    directory = MakeProgramDirectory(name, WithBox, L"s.exe");
+    ASSERT_EQ(249u, directory.size());
+    server = StartServer(directory, L"", L"s.exe");
+    ASSERT_NE(nullptr, server.process);
+    ASSERT_EQ(Sent, Send("paper_P"));
+    Sync();
+    EXPECT_FALSE(FileExists(directory + L"box.ini"));
+    EXPECT_FALSE(FileExists(directory + L"qorlbox.log"));
+    ASSERT_EQ(Sent, Send("exit"));
+    EXPECT_EQ(0u, WaitForExit(server, 5000));
+}
+
+}  // namespace
