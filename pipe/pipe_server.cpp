@@ -20,9 +20,17 @@ const DWORD PipeDefaultTimeout = 3000;   // also how long a client may stay sile
 const DWORD RetryPause = 100;            // after a failed wait for a client
 const DWORD ShutdownPause = 1000;
 
-enum ClientWait { Connected, Retry, RetryAfterPause };
+void Shutdown(HANDLE pipe, const StatusActions& actions)
+{
+    actions.CloseStatusWindows(NULL);
+    FlushFileBuffers(pipe);
+    DisconnectNamedPipe(pipe);
+    actions.StopQueueModeWorker();
+    WaitForSingleObject(PauseEvent, ShutdownPause);
+}
 
-// connection: a manual-reset event for the overlapped operations.
+}  // namespace
+
 ClientWait WaitForClient(HANDLE pipe, HANDLE connection)
 {
     OVERLAPPED overlapped;
@@ -49,9 +57,8 @@ ClientWait WaitForClient(HANDLE pipe, HANDLE connection)
     }
 }
 
-// True with the message's bytes in buffer; false when the client left, sent
-// more than the buffer holds, or stayed silent past the default time-out.
-bool ReadClientMessage(HANDLE pipe, HANDLE connection, char* buffer, DWORD* count)
+bool ReadClientMessage(HANDLE pipe, HANDLE connection, char* buffer, DWORD* count,
+                       DWORD timeoutMs)
 {
     OVERLAPPED overlapped;
     ZeroMemory(&overlapped, sizeof(overlapped));
@@ -62,7 +69,7 @@ bool ReadClientMessage(HANDLE pipe, HANDLE connection, char* buffer, DWORD* coun
     if (GetLastError() != ERROR_IO_PENDING)
         return false;   // ERROR_MORE_DATA (over-long) or ERROR_BROKEN_PIPE (gone)
 
-    if (WaitForSingleObject(connection, PipeDefaultTimeout) == WAIT_TIMEOUT) {
+    if (WaitForSingleObject(connection, timeoutMs) == WAIT_TIMEOUT) {
         // XP has no CancelIoEx; CancelIo serves, the read was issued on this thread.
         CancelIo(pipe);
         GetOverlappedResult(pipe, &overlapped, count, TRUE);
@@ -71,17 +78,6 @@ bool ReadClientMessage(HANDLE pipe, HANDLE connection, char* buffer, DWORD* coun
     // ERROR_MORE_DATA here too drops an over-long message whole.
     return GetOverlappedResult(pipe, &overlapped, count, FALSE) != FALSE;
 }
-
-void Shutdown(HANDLE pipe, const StatusActions& actions)
-{
-    actions.CloseStatusWindows(NULL);
-    FlushFileBuffers(pipe);
-    DisconnectNamedPipe(pipe);
-    actions.StopQueueModeWorker();
-    WaitForSingleObject(PauseEvent, ShutdownPause);
-}
-
-}  // namespace
 
 DWORD WINAPI PipeServerThread(LPVOID)
 {
@@ -128,7 +124,7 @@ DWORD WINAPI PipeServerThread(LPVOID)
 
         ZeroMemory(buffer, sizeof(buffer));
         DWORD count;
-        if (ReadClientMessage(pipe, connection, buffer, &count)) {
+        if (ReadClientMessage(pipe, connection, buffer, &count, PipeDefaultTimeout)) {
             ParseStatusMessage(buffer, count, &message);
             if (DispatchStatusCommand(message, discoveryTitle, actions) == Stop) {
                 Shutdown(pipe, actions);

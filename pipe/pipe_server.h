@@ -21,3 +21,13 @@ void MakeProgramPaths(const WCHAR* modulePath, DWORD length,
                       WCHAR* programDirectory, WCHAR* reportPath);
 
 DWORD WINAPI PipeServerThread(LPVOID);
+
+// One connection of the serving loop, on an overlapped pipe; connection is a
+// manual-reset event for the overlapped operations.
+enum ClientWait { Connected, Retry, RetryAfterPause };
+ClientWait WaitForClient(HANDLE pipe, HANDLE connection);
+// True with the message's bytes in buffer (MessageBufferSize bytes); false
+// when the client left, sent more than the buffer holds, or stayed silent
+// for timeoutMs.
+bool ReadClientMessage(HANDLE pipe, HANDLE connection, char* buffer, DWORD* count,
+                       DWORD timeoutMs);

@@ -309,3 +309,28 @@ TEST_F(ServerTest, AnExecutablePathWithNoRoomServesWithoutReports)
 }
 
 }  // namespace
+
+namespace {
+
+// The shell's process handle from each launch is not kept: once a box has
+// ended and nobody holds a handle to it, its process id is gone.
+TEST_F(ServerTest, LaunchesDoNotKeepTheBoxProcess)
+{
+    Start();
+    ASSERT_EQ(Sent, Send("paper_P"));
+    ASSERT_TRUE(WaitForBoxEvents(directory, "start", 1));
+    DWORD pid = ReadBoxLog(directory)[0].pid;
+    ASSERT_EQ(Sent, Send("normal_P"));
+    ASSERT_TRUE(WaitForBoxEvents(directory, "quit", 1));
+    HANDLE box = NULL;
+    for (int i = 0; i < 100; ++i) {
+        box = OpenProcess(SYNCHRONIZE, FALSE, pid);
+        if (box == NULL)
+            break;
+        CloseHandle(box);
+        Sleep(20);
+    }
+    EXPECT_EQ(nullptr, box);
+}
+
+}  // namespace
