@@ -173,8 +173,9 @@ TEST_F(ServerTest, OnlyTheFirstMessageOfAConnectionCounts)
     DWORD written;
     ASSERT_TRUE(WriteFile(pipe, "paper_A", 7, &written, NULL));
     WriteFile(pipe, "paper_B", 7, &written, NULL);
+    // Still connected: the server's flush and disconnect must not wait for it.
+    ASSERT_EQ(Sent, Send("sync"));
     CloseHandle(pipe);
-    Sync();
     EXPECT_EQ(L"A", ReadReport(directory, L"PRINTER"));
 }
 
