@@ -309,10 +309,6 @@ TEST_F(ServerTest, AnExecutablePathWithNoRoomServesWithoutReports)
     EXPECT_EQ(0u, WaitForExit(server, 5000));
 }
 
-}  // namespace
-
-namespace {
-
 // The shell's process handle from each launch is not kept: once a box has
 // ended and nobody holds a handle to it, its process id is gone.
 TEST_F(ServerTest, LaunchesDoNotKeepTheBoxProcess)
