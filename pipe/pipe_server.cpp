@@ -22,10 +22,12 @@ const DWORD ShutdownPause = 1000;
 
 void Shutdown(HANDLE pipe, const StatusActions& actions)
 {
+    // The worker is stopped first: closing the boxes can take seconds, and
+    // a request still waiting must not start an update after "exit".
+    actions.StopQueueModeWorker();
     actions.CloseStatusWindows(NULL);
     FlushFileBuffers(pipe);
     DisconnectNamedPipe(pipe);
-    actions.StopQueueModeWorker();
     WaitForSingleObject(PauseEvent, ShutdownPause);
 }
 

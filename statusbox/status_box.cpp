@@ -15,6 +15,22 @@ const DWORD ClosePause = 10;
 const DWORD GiveUpAfter = 2000;     // a box still there this long after its first quit
 const int MaxStuckWindows = 32;
 
+// Windows given up on stay given up on, across calls: a box that ignores its
+// quit would otherwise cost every later report of its printer another full
+// wait, one more for each such box, until clients time out. Pipe thread only.
+HWND GivenUp[MaxStuckWindows];
+int GivenUpCount = 0;
+
+void ForgetClosedWindows()
+{
+    int kept = 0;
+    for (int i = 0; i < GivenUpCount; ++i) {
+        if (IsWindow(GivenUp[i]))
+            GivenUp[kept++] = GivenUp[i];
+    }
+    GivenUpCount = kept;
+}
+
 bool Listed(HWND window, const HWND* list, int count)
 {
     for (int i = 0; i < count; ++i) {
@@ -38,13 +54,12 @@ HWND FindLiveWindow(const WCHAR* title, const HWND* stuck, int stuckCount)
 
 void CloseStatusWindows(const WCHAR* title)
 {
-    HWND stuck[MaxStuckWindows];
-    int stuckCount = 0;
+    ForgetClosedWindows();
     HWND closing = NULL;
     DWORD closingSince = 0;
 
     for (;;) {
-        HWND window = FindLiveWindow(title, stuck, stuckCount);
+        HWND window = FindLiveWindow(title, GivenUp, GivenUpCount);
         if (window == NULL)
             return;
         if (window != closing) {
@@ -52,9 +67,9 @@ void CloseStatusWindows(const WCHAR* title)
             closingSince = GetTickCount();
         } else if (GetTickCount() - closingSince >= GiveUpAfter) {
             // Leave it and go on with the others of that title.
-            if (stuckCount == MaxStuckWindows)
+            if (GivenUpCount == MaxStuckWindows)
                 return;
-            stuck[stuckCount++] = window;
+            GivenUp[GivenUpCount++] = window;
             closing = NULL;
             continue;
         }

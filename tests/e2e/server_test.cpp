@@ -315,7 +315,7 @@ TEST_F(ServerTest, LaunchesDoNotKeepTheBoxProcess)
 {
     Start();
     ASSERT_EQ(Sent, Send("paper_P"));
-    ASSERT_TRUE(WaitForBoxEvents(directory, "start", 1));
+    ASSERT_TRUE(WaitForBoxWindows(L"P  V1.4", 1));
     DWORD pid = ReadBoxLog(directory)[0].pid;
     ASSERT_EQ(Sent, Send("normal_P"));
     ASSERT_TRUE(WaitForBoxEvents(directory, "quit", 1));

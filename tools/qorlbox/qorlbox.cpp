@@ -59,6 +59,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
     else
         wsprintfW(title, L"%s  V1.4", printer);
 
+    // Logged before the window shows: whoever sees the window finds the line.
+    WCHAR line[600];
+    wsprintfW(line, L"start %lu %s|%s|%s", GetCurrentProcessId(), type, printer, title);
+    Log(line);
+
     WNDCLASSW windowClass;
     ZeroMemory(&windowClass, sizeof(windowClass));
     windowClass.lpfnWndProc = DefWindowProcW;
@@ -73,10 +78,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
     CreateWindowW(L"STATIC", text, WS_CHILD | WS_VISIBLE, 8, 8, 300, 60, window, NULL,
                   instance, NULL);
     ShowWindow(window, show);
-
-    WCHAR line[600];
-    wsprintfW(line, L"start %lu %s|%s|%s", GetCurrentProcessId(), type, printer, title);
-    Log(line);
 
     WCHAR marker[MAX_PATH];
     MakePath(marker, L"qorlbox.ignorequit");
