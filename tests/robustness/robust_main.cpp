@@ -24,17 +24,7 @@ std::string ReadUnixFile(const std::string& path)
     std::string windowsPath = "Z:" + path;
     for (char& c : windowsPath)
         c = c == '/' ? '\\' : c;
-    HANDLE file = CreateFileA(windowsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
+    return ReadFileBytes(std::wstring(windowsPath.begin(), windowsPath.end()));
 }
 
 std::string PrefixOf(const std::string& variables)
