@@ -49,6 +49,8 @@ void Sync();
 // REPORT section values of the directory's box.ini, or Absent.
 std::wstring ReadReport(const std::wstring& directory, const wchar_t* key);
 std::string ReadFileBytes(const std::wstring& path);
+// Creates or replaces the file; true when every byte was written.
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 
 // Visible top-level windows of class "ravonPT" whose title is exactly title.

@@ -113,12 +113,7 @@ TEST_F(ServerTest, WithoutTheBoxProgramReportsStillUpdate)
 TEST_F(ServerTest, ABoxProgramThatDoesNotRunRaisesNoDialog)
 {
     Start(WithoutBox);
-    std::string notAProgram = "this is not a program\r\n";
-    HANDLE file = CreateFileW((directory + L"QorlBox.exe").c_str(), GENERIC_WRITE, 0, NULL,
-                              CREATE_ALWAYS, 0, NULL);
-    DWORD written;
-    WriteFile(file, notAProgram.data(), static_cast<DWORD>(notAProgram.size()), &written, NULL);
-    CloseHandle(file);
+    ASSERT_TRUE(WriteFileBytes(directory + L"QorlBox.exe", "this is not a program\r\n"));
 
     ASSERT_EQ(Sent, Send("paper_P"));
     ASSERT_EQ(Sent, Send("temper_Q"));   // served: the launch did not wait on a dialog
@@ -205,8 +200,7 @@ TEST_F(ServerTest, ClientsThatLeaveOrStaySilentDoNotBlockOthers)
 TEST_F(ServerTest, ABoxThatIgnoresQuitIsGivenUp)
 {
     Start();
-    CloseHandle(CreateFileW((directory + L"qorlbox.ignorequit").c_str(), GENERIC_WRITE, 0, NULL,
-                            CREATE_ALWAYS, 0, NULL));
+    ASSERT_TRUE(WriteFileBytes(directory + L"qorlbox.ignorequit", ""));
     ASSERT_EQ(Sent, Send("paper_P"));
     ASSERT_TRUE(WaitForBoxWindows(L"P  V1.4", 1));
 

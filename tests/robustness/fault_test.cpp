@@ -18,22 +18,6 @@ const wchar_t PipeName[] = L"\\\\.\\pipe\\QorlPipe";
 const double IdleCpuBoundMs = 100;
 const DWORD ClientDefaultWait = 3000;
 
-void CreateMarker(const std::wstring& path)
-{
-    CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL);
-    CloseHandle(file);
-    return written == bytes.size();
-}
-
 std::set<DWORD> RunningProcesses()
 {
     std::set<DWORD> ids;
@@ -55,12 +39,7 @@ TEST_F(FaultTest, ABoxFileThatIsNoProgramStartsNothing)
     Start(WithoutBox);
     ASSERT_EQ(Sent, Send("paper_A"));   // the server is fully up
     Sync();
-    std::string text = "MZ but no program at all\r\n";
-    std::wstring box = directory + L"QorlBox.exe";
-    HANDLE file = CreateFileW(box.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    DWORD written;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
-    CloseHandle(file);
+    ASSERT_TRUE(WriteFileBytes(directory + L"QorlBox.exe", "MZ but no program at all\r\n"));
 
     std::set<DWORD> before = RunningProcesses();
     ASSERT_EQ(Sent, Send("paper_P"));
@@ -83,7 +62,7 @@ TEST_F(FaultTest, ABoxFileThatIsNoProgramStartsNothing)
 TEST_F(FaultTest, BoxesThatIgnoreQuitDoNotAddUp)
 {
     Start();
-    CreateMarker(directory + L"qorlbox.ignorequit");
+    ASSERT_TRUE(WriteFileBytes(directory + L"qorlbox.ignorequit", ""));
     ASSERT_EQ(Sent, Send("paper_P"));
     ASSERT_TRUE(WaitForBoxWindows(L"P  V1.4", 1));
 
@@ -111,7 +90,7 @@ TEST_F(FaultTest, AReadOnlyReportIsLeftAsItIsAndTheBoxStillStarts)
 {
     Start();
     std::string old = "[REPORT]\r\nTYPE=temper\r\nPRINTER=Old\r\n";
-    ASSERT_TRUE(WriteBytes(Report(), old));
+    ASSERT_TRUE(WriteFileBytes(Report(), old));
     ASSERT_TRUE(SetFileAttributesW(Report().c_str(), FILE_ATTRIBUTE_READONLY));
     // Wine run as root writes read-only files all the same; there a handle
     // that lets others read but not write makes the write fail as Windows would.

@@ -91,6 +91,20 @@ protected:
         EXPECT_TRUE(OpenStandInHandles(directory).empty());
     }
 
+    // With the worker inside a slow read and a request waiting, "exit" arrives:
+    // the waiting printer must never be opened.
+    void ExpectNoUpdateAfterExit(DWORD exitTimeoutMs)
+    {
+        ASSERT_EQ(Sent, Send("addNewDev_Slow"));
+        ASSERT_TRUE(WaitForSpoolerCalls(directory, "get", L"Slow", 1));
+        ASSERT_EQ(Sent, Send("addNewDev_Waiting"));
+        ASSERT_EQ(Sent, Send("exit"));
+        EXPECT_EQ(0u, WaitForExit(server, exitTimeoutMs));
+
+        EXPECT_TRUE(Calls("open", L"Waiting").empty());
+        EXPECT_EQ(Direct, Read(L"Waiting").attributes);
+    }
+
     std::wstring directory;
     ServerProcess server = {};
 };
@@ -301,16 +315,7 @@ TEST_F(SpoolerTest, AfterExitNoUpdateStarts)
     StandInPrinter slow = Printer(L"Slow", Direct);
     slow.delayMs = 600;
     Start({slow, Printer(L"Waiting", Direct)});
-
-    ASSERT_EQ(Sent, Send("addNewDev_Slow"));
-    // The worker is inside the slow read; the next request waits for it.
-    ASSERT_TRUE(WaitForSpoolerCalls(directory, "get", L"Slow", 1));
-    ASSERT_EQ(Sent, Send("addNewDev_Waiting"));
-    ASSERT_EQ(Sent, Send("exit"));
-    EXPECT_EQ(0u, WaitForExit(server, 5000));
-
-    EXPECT_TRUE(Calls("open", L"Waiting").empty());
-    EXPECT_EQ(Direct, Read(L"Waiting").attributes);
+    ExpectNoUpdateAfterExit(5000);
 }
 
 // Closing the boxes at exit can take seconds; the worker must not pick up
@@ -320,19 +325,10 @@ TEST_F(SpoolerTest, AfterExitNoUpdateStartsWhileBoxesClose)
     StandInPrinter slow = Printer(L"Slow", Direct);
     slow.delayMs = 600;
     Start({slow, Printer(L"Waiting", Direct)}, WithBox);
-    CloseHandle(CreateFileW((directory + L"qorlbox.ignorequit").c_str(), GENERIC_WRITE, 0, NULL,
-                            CREATE_ALWAYS, 0, NULL));
+    ASSERT_TRUE(WriteFileBytes(directory + L"qorlbox.ignorequit", ""));
     ASSERT_EQ(Sent, Send("paper_Stuck"));
     ASSERT_TRUE(WaitForBoxWindows(L"Stuck  V1.4", 1));
-
-    ASSERT_EQ(Sent, Send("addNewDev_Slow"));
-    ASSERT_TRUE(WaitForSpoolerCalls(directory, "get", L"Slow", 1));
-    ASSERT_EQ(Sent, Send("addNewDev_Waiting"));
-    ASSERT_EQ(Sent, Send("exit"));
-    EXPECT_EQ(0u, WaitForExit(server, 8000));
-
-    EXPECT_TRUE(Calls("open", L"Waiting").empty());
-    EXPECT_EQ(Direct, Read(L"Waiting").attributes);
+    ExpectNoUpdateAfterExit(8000);
 }
 
 }  // namespace
