@@ -12,12 +12,12 @@ namespace {
 const WCHAR BoxClass[] = L"ravonPT";
 const WCHAR BoxProgram[] = L"QorlBox.exe";
 const DWORD ClosePause = 10;
-const DWORD GiveUpAfter = 2000;     // a box still there this long after its first quit
+const DWORD GiveUpAfter = 2000;     // one deadline for all the boxes of a closing call
 const int MaxStuckWindows = 32;
 
 // Windows given up on stay given up on, across calls: a box that ignores its
 // quit would otherwise cost every later report of its printer another full
-// wait, one more for each such box, until clients time out. Pipe thread only.
+// wait. Pipe thread only.
 HWND GivenUp[MaxStuckWindows];
 int GivenUpCount = 0;
 
@@ -31,49 +31,47 @@ void ForgetClosedWindows()
     GivenUpCount = kept;
 }
 
-bool Listed(HWND window, const HWND* list, int count)
+bool GivenUpOn(HWND window)
 {
-    for (int i = 0; i < count; ++i) {
-        if (list[i] == window)
+    for (int i = 0; i < GivenUpCount; ++i) {
+        if (GivenUp[i] == window)
             return true;
     }
     return false;
 }
 
-// The first window of the title that has not been given up on.
-HWND FindLiveWindow(const WCHAR* title, const HWND* stuck, int stuckCount)
+// The next window of the title after `after` (NULL: the first) that has not
+// been given up on.
+HWND NextLiveWindow(const WCHAR* title, HWND after)
 {
-    HWND window = NULL;
+    HWND window = after;
     do {
         window = FindWindowExW(NULL, window, BoxClass, title);
-    } while (window != NULL && Listed(window, stuck, stuckCount));
+    } while (window != NULL && GivenUpOn(window));
     return window;
 }
 
 }  // namespace
 
+// Every box of the title is sent its quit again each round until it is gone.
+// They share one deadline, so however many boxes ignore their quit, a report
+// or "exit" is held up by GiveUpAfter at most.
 void CloseStatusWindows(const WCHAR* title)
 {
     ForgetClosedWindows();
-    HWND closing = NULL;
-    DWORD closingSince = 0;
-
+    DWORD start = GetTickCount();
     for (;;) {
-        HWND window = FindLiveWindow(title, GivenUp, GivenUpCount);
+        HWND window = NextLiveWindow(title, NULL);
         if (window == NULL)
             return;
-        if (window != closing) {
-            closing = window;
-            closingSince = GetTickCount();
-        } else if (GetTickCount() - closingSince >= GiveUpAfter) {
-            // Leave it and go on with the others of that title.
-            if (GivenUpCount == MaxStuckWindows)
-                return;
-            GivenUp[GivenUpCount++] = window;
-            closing = NULL;
-            continue;
+        if (GetTickCount() - start >= GiveUpAfter) {
+            for (; window != NULL && GivenUpCount < MaxStuckWindows;
+                 window = NextLiveWindow(title, window))
+                GivenUp[GivenUpCount++] = window;
+            return;
         }
-        PostMessageW(window, WM_QUIT, 0, 0);
+        for (; window != NULL; window = NextLiveWindow(title, window))
+            PostMessageW(window, WM_QUIT, 0, 0);
         WaitForSingleObject(PauseEvent, ClosePause);
     }
 }

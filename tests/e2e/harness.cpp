@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <psapi.h>
+#include <stdlib.h>
 
 const wchar_t* const Absent = L"<absent>";
 
@@ -57,6 +58,26 @@ std::wstring BuildDirectory()
     return result.substr(0, result.rfind(L'\\') + 1);
 }
 
+std::wstring FileFromEnvironment(const wchar_t* variable, const std::wstring& fallback)
+{
+    wchar_t value[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(variable, value, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return BuildDirectory() + fallback;
+    std::wstring path(value, length);
+    if (path[0] == L'/') {
+        path = L"Z:" + path;
+        for (wchar_t& c : path)
+            c = c == L'/' ? L'\\' : c;
+    }
+    return path;
+}
+
+std::wstring ServerUnderTest()
+{
+    return FileFromEnvironment(L"QORL_SERVER", L"QorlServer.exe");
+}
+
 std::wstring MakeScratchDirectory(const std::wstring& name)
 {
     wchar_t temp[MAX_PATH];
@@ -74,16 +95,67 @@ std::wstring MakeProgramDirectory(const std::wstring& name, BoxKind box,
 {
     std::wstring directory = MakeScratchDirectory(name);
     std::wstring build = BuildDirectory();
-    CopyFileW((build + L"QorlServer.exe").c_str(), (directory + serverName).c_str(), FALSE);
+    CopyFileW(ServerUnderTest().c_str(), (directory + serverName).c_str(), FALSE);
     if (box == WithBox)
         CopyFileW((build + L"QorlBox.exe").c_str(), (directory + L"QorlBox.exe").c_str(), FALSE);
     return directory;
 }
 
+namespace {
+
+// Wine reads a program's Windows version from its AppDefaults key when the
+// program starts. Set, or cleared, for every start, and cleared at exit: a
+// run must not leave its version to the next.
+std::wstring AppDefaultsKey(const std::wstring& program)
+{
+    return L"Software\\Wine\\AppDefaults\\" + program;
+}
+
+void ClearReportedVersion(const std::wstring& program)
+{
+    HKEY appDefaults;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, AppDefaultsKey(program).c_str(), 0, KEY_SET_VALUE,
+                      &appDefaults) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueW(appDefaults, L"Version");
+    RegCloseKey(appDefaults);
+}
+
+std::vector<std::wstring> VersionedPrograms;
+
+void ClearReportedVersions()
+{
+    for (const std::wstring& program : VersionedPrograms)
+        ClearReportedVersion(program);
+}
+
+void SetReportedVersion(const std::wstring& program)
+{
+    wchar_t version[32];
+    DWORD length = GetEnvironmentVariableW(L"QORL_WINDOWS_VERSION", version, 32);
+    if (length == 0 || length >= 32) {
+        ClearReportedVersion(program);
+        return;
+    }
+    HKEY appDefaults;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, AppDefaultsKey(program).c_str(), 0, NULL, 0,
+                        KEY_SET_VALUE, NULL, &appDefaults, NULL) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(appDefaults, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   (length + 1) * sizeof(wchar_t));
+    RegCloseKey(appDefaults);
+    if (VersionedPrograms.empty())
+        atexit(ClearReportedVersions);
+    VersionedPrograms.push_back(program);
+}
+
+}  // namespace
+
 ServerProcess StartServer(const std::wstring& directory, const std::wstring& arguments,
                           const std::wstring& serverName, bool waitForPipe)
 {
     ServerProcess server = {directory, NULL, 0};
+    SetReportedVersion(serverName);
     std::wstring command = L"\"" + directory + serverName + L"\"";
     if (!arguments.empty())
         command += L" " + arguments;

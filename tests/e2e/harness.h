@@ -16,6 +16,16 @@ extern const wchar_t* const Absent;   // what ReadReport returns for a missing k
 // QorlServer.exe and QorlBox.exe are there.
 std::wstring BuildDirectory();
 
+// The file named by the environment variable (a Windows path, or a Unix path
+// reached through drive Z:), else BuildDirectory() + fallback. This is how a
+// run points the suites at another build, such as the shipped 32-bit one:
+//   QORL_SERVER           the QorlServer.exe under test
+//   QORL_STANDIN          the stand-in winspool.drv of the same bitness
+//   QORL_WINDOWS_VERSION  the Windows version Wine reports to the servers
+//                         started (e.g. winxp); unset: Wine's default
+std::wstring FileFromEnvironment(const wchar_t* variable, const std::wstring& fallback);
+std::wstring ServerUnderTest();
+
 // A fresh, empty directory under the temporary directory, with backslash.
 std::wstring MakeScratchDirectory(const std::wstring& name);
 

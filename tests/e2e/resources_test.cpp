@@ -2,7 +2,11 @@
 // in the languages the shell and the loader look for.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "harness.h"
 
@@ -15,7 +19,7 @@ class Resources : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::wstring path = BuildDirectory() + L"QorlServer.exe";
+        std::wstring path = ServerUnderTest();
         module = LoadLibraryExW(path.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(nullptr, module);
     }
@@ -116,6 +120,43 @@ TEST_F(Resources, ManifestIsEnglishAndAsksForTheInvokersRights)
     std::string manifest = Data(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), English);
     EXPECT_NE(std::string::npos, manifest.find("level=\"asInvoker\""));
     EXPECT_NE(std::string::npos, manifest.find("uiAccess=\"false\""));
+}
+
+TEST_F(Resources, VersionIsTheProjectsInChinese)
+{
+    std::string data = Data(RT_VERSION, MAKEINTRESOURCEW(1), Chinese);
+    ASSERT_FALSE(data.empty());
+    std::vector<char> info(data.begin(), data.end());   // VerQueryValueW wants it writable
+    VS_FIXEDFILEINFO* fixed = NULL;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+    unsigned major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(3, sscanf(QORL_EXPECTED_VERSION, "%u.%u.%u", &major, &minor, &patch));
+    EXPECT_EQ(MAKELONG(minor, major), fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(0, patch), fixed->dwFileVersionLS);
+    EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+    EXPECT_EQ(static_cast<DWORD>(VFT_APP), fixed->dwFileType);
+
+    DWORD* translation = NULL;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &size));
+    EXPECT_EQ(MAKELONG(Chinese, 1200), static_cast<LONG>(*translation));
+
+    std::string expected(QORL_EXPECTED_VERSION);
+    const std::pair<const wchar_t*, std::wstring> strings[] = {
+        {L"FileVersion", std::wstring(expected.begin(), expected.end())},
+        {L"ProductVersion", std::wstring(expected.begin(), expected.end())},
+        {L"OriginalFilename", L"QorlServer.exe"},
+        {L"ProductName", L"QorlServer"},
+        {L"FileDescription", L"Qorl \x6807\x7B7E\x6253\x5370\x673A\x72B6\x6001\x670D\x52A1"},
+    };
+    for (const auto& string : strings) {
+        std::wstring path = std::wstring(L"\\StringFileInfo\\080404b0\\") + string.first;
+        wchar_t* value = NULL;
+        EXPECT_TRUE(VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&value),
+                                   &size)) << Utf8(string.first);
+        EXPECT_EQ(string.second, value != NULL ? value : L"") << Utf8(string.first);
+    }
 }
 
 }  // namespace

@@ -236,6 +236,24 @@ TEST_F(ServerTest, ExitClosesEveryBoxAndEndsTheProcess)
         CloseHandle(mutex);
 }
 
+// An upgrade sends "exit" and waits for the process: boxes that ignore their
+// quit share one give-up deadline instead of adding theirs up.
+TEST_F(ServerTest, ExitWithStuckBoxesEndsWithinOneDeadline)
+{
+    Start();
+    ASSERT_TRUE(WriteFileBytes(directory + L"qorlbox.ignorequit", ""));
+    for (const char* printer : {"A", "B", "C"}) {
+        ASSERT_EQ(Sent, Send(std::string("paper_") + printer));
+        ASSERT_TRUE(WaitForBoxWindows(std::wstring(printer, printer + 1) + L"  V1.4", 1));
+    }
+    DWORD start = GetTickCount();
+    ASSERT_EQ(Sent, Send("exit"));
+    EXPECT_EQ(0u, WaitForExit(server, 10000));
+    DWORD took = GetTickCount() - start;
+    EXPECT_GE(took, 2900u);   // each box had its chance to quit
+    EXPECT_LT(took, 3800u);
+}
+
 TEST_F(ServerTest, ASecondInstanceEndsAtOnceAndTheFirstServesOn)
 {
     Start(WithoutBox);
@@ -322,6 +340,43 @@ TEST_F(ServerTest, LaunchesDoNotKeepTheBoxProcess)
         Sleep(20);
     }
     EXPECT_EQ(nullptr, box);
+}
+
+}  // namespace
+
+namespace {
+
+// An installation on a Chinese system: a program folder named with spaces and
+// Chinese characters, GBK printer names, the Chinese new-printer title. Runs
+// only under code page 936 (LANG=zh_CN.UTF-8 for the Wine process).
+class CodePage936Install : public ServerTest {};
+
+TEST_F(CodePage936Install, ReportsLandInTheProgramFolderAndTheBoxStartsThere)
+{
+    ASSERT_EQ(936u, GetACP()) << "needs LANG=zh_CN.UTF-8 in the Unix environment";
+    directory = MakeProgramDirectory(L"Qorl \x6807\x7B7E \x6253\x5370\x670D\x52A1", WithBox);
+    server = StartServer(directory);
+    ASSERT_NE(nullptr, server.process);
+
+    const std::wstring printer = L"\x6807\x7B7E\x673A 1";   // 标签机 1
+    char gbk[32];
+    ASSERT_EQ(9, WideCharToMultiByte(936, 0, printer.c_str(), -1, gbk, sizeof(gbk), NULL, NULL));
+    ASSERT_EQ(Sent, Send(std::string("paper_") + gbk));
+    ASSERT_TRUE(WaitForBoxWindows(printer + L"  V1.4", 1));
+    EXPECT_EQ(L"paper", ReadReport(directory, L"TYPE"));
+    EXPECT_EQ(printer, ReadReport(directory, L"PRINTER"));
+    // The box's log lies beside the box that started: this folder's.
+    std::vector<BoxLogEntry> log = ReadBoxLog(directory);
+    ASSERT_EQ(1u, log.size());
+    EXPECT_EQ("paper|" + Utf8(printer) + "|" + Utf8(printer + L"  V1.4"), log[0].detail);
+
+    // The server finds the new-printer box by its Chinese title.
+    const std::wstring discovery = L"\x53D1\x73B0\x65B0\x6253\x5370\x673A";   // 发现新打印机
+    ASSERT_EQ(Sent, Send("newconnect"));
+    ASSERT_TRUE(WaitForBoxWindows(discovery, 1));
+    ASSERT_EQ(Sent, Send("closeNewDev"));
+    Sync();
+    EXPECT_TRUE(BoxWindows(discovery).empty());
 }
 
 }  // namespace

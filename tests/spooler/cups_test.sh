@@ -5,9 +5,13 @@
 # and write that buffer back at level 5 with command 0, on another thread.
 # Wine implements neither effect, so the trace is all there is to see.
 #   cups_test.sh WINE BIN_DIR CUPS_ENV_FILE
+# QORL_SERVER names another QorlServer.exe to test (a Unix path), and
+# QORL_WINDOWS_VERSION the Windows version Wine reports to it (e.g. winxp).
 # Exit 77 (skipped) when no CUPS scheduler was made available.
 set -uo pipefail
 wine=$1 bin=$2 cupsenv=$3
+server_exe=${QORL_SERVER:-$bin/QorlServer.exe}
+appdefaults='HKCU\Software\Wine\AppDefaults\QorlServer.exe'
 skip=77
 purged=QorlCupsPurged queued=QorlCupsQueued
 
@@ -24,6 +28,7 @@ cleanup() {
     sleep 2; kill "$server" 2>/dev/null
   fi
   lpadmin -x "$purged" >/dev/null 2>&1; lpadmin -x "$queued" >/dev/null 2>&1
+  "$wine" reg delete "$appdefaults" /v Version /f >/dev/null 2>&1 </dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -33,7 +38,13 @@ for printer in "$purged" "$queued"; do
     { cat "$work/lpadmin.log"; echo "SKIPPED: lpadmin could not add $printer"; exit $skip; }
 done
 
-cp "$bin/QorlServer.exe" "$work/"
+cp "$server_exe" "$work/QorlServer.exe" || exit 1
+# Set, or cleared: a run must not leave its version to the next.
+if [ -n "${QORL_WINDOWS_VERSION:-}" ]; then
+  "$wine" reg add "$appdefaults" /v Version /d "$QORL_WINDOWS_VERSION" /f >/dev/null 2>&1 </dev/null
+else
+  "$wine" reg delete "$appdefaults" /v Version /f >/dev/null 2>&1 </dev/null
+fi
 trace=$work/trace.log
 # Wine's trace of a process goes to the Unix stderr of the Wine process.
 WINEDEBUG=+winspool "$wine" "$work/QorlServer.exe" </dev/null >"$trace" 2>&1 &

@@ -76,7 +76,7 @@ StandInPrinter Printer(const std::wstring& name, DWORD attributes, DWORD jobs)
 
 bool InstallSpoolerStandIn(const std::wstring& directory, const std::wstring& serverName)
 {
-    std::wstring source = BuildDirectory() + L"standin\\winspool.drv";
+    std::wstring source = FileFromEnvironment(L"QORL_STANDIN", L"standin\\winspool.drv");
     if (!CopyFileW(source.c_str(), (directory + L"winspool.drv").c_str(), FALSE))
         return false;
     {
