@@ -1,7 +1,6 @@
 #include "harness.h"
 
 #include <psapi.h>
-#include <stdlib.h>
 
 const wchar_t* const Absent = L"<absent>";
 
@@ -104,49 +103,23 @@ std::wstring MakeProgramDirectory(const std::wstring& name, BoxKind box,
 namespace {
 
 // Wine reads a program's Windows version from its AppDefaults key when the
-// program starts. Set, or cleared, for every start, and cleared at exit: a
-// run must not leave its version to the next.
-std::wstring AppDefaultsKey(const std::wstring& program)
-{
-    return L"Software\\Wine\\AppDefaults\\" + program;
-}
-
-void ClearReportedVersion(const std::wstring& program)
-{
-    HKEY appDefaults;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, AppDefaultsKey(program).c_str(), 0, KEY_SET_VALUE,
-                      &appDefaults) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueW(appDefaults, L"Version");
-    RegCloseKey(appDefaults);
-}
-
-std::vector<std::wstring> VersionedPrograms;
-
-void ClearReportedVersions()
-{
-    for (const std::wstring& program : VersionedPrograms)
-        ClearReportedVersion(program);
-}
-
+// program starts. Set, or cleared, for every start: a run must not leave its
+// version to the next.
 void SetReportedVersion(const std::wstring& program)
 {
+    std::wstring key = L"Software\\Wine\\AppDefaults\\" + program;
     wchar_t version[32];
     DWORD length = GetEnvironmentVariableW(L"QORL_WINDOWS_VERSION", version, 32);
-    if (length == 0 || length >= 32) {
-        ClearReportedVersion(program);
-        return;
-    }
     HKEY appDefaults;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, AppDefaultsKey(program).c_str(), 0, NULL, 0,
-                        KEY_SET_VALUE, NULL, &appDefaults, NULL) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL,
+                        &appDefaults, NULL) != ERROR_SUCCESS)
         return;
-    RegSetValueExW(appDefaults, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                   (length + 1) * sizeof(wchar_t));
+    if (length > 0 && length < 32)
+        RegSetValueExW(appDefaults, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       (length + 1) * sizeof(wchar_t));
+    else
+        RegDeleteValueW(appDefaults, L"Version");
     RegCloseKey(appDefaults);
-    if (VersionedPrograms.empty())
-        atexit(ClearReportedVersions);
-    VersionedPrograms.push_back(program);
 }
 
 }  // namespace
