@@ -57,6 +57,14 @@ std::wstring BuildDirectory()
     return result.substr(0, result.rfind(L'\\') + 1);
 }
 
+std::wstring PathOnDriveZ(const std::wstring& unixPath)
+{
+    std::wstring path = L"Z:" + unixPath;
+    for (wchar_t& c : path)
+        c = c == L'/' ? L'\\' : c;
+    return path;
+}
+
 std::wstring FileFromEnvironment(const wchar_t* variable, const std::wstring& fallback)
 {
     wchar_t value[MAX_PATH];
@@ -64,12 +72,7 @@ std::wstring FileFromEnvironment(const wchar_t* variable, const std::wstring& fa
     if (length == 0 || length >= MAX_PATH)
         return BuildDirectory() + fallback;
     std::wstring path(value, length);
-    if (path[0] == L'/') {
-        path = L"Z:" + path;
-        for (wchar_t& c : path)
-            c = c == L'/' ? L'\\' : c;
-    }
-    return path;
+    return path[0] == L'/' ? PathOnDriveZ(path) : path;
 }
 
 std::wstring ServerUnderTest()

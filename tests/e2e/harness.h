@@ -23,6 +23,8 @@ std::wstring BuildDirectory();
 //   QORL_STANDIN          the stand-in winspool.drv of the same bitness
 //   QORL_WINDOWS_VERSION  the Windows version Wine reports to the servers
 //                         started (e.g. winxp); unset: Wine's default
+// A Unix path as Wine's drive Z: shows it.
+std::wstring PathOnDriveZ(const std::wstring& unixPath);
 std::wstring FileFromEnvironment(const wchar_t* variable, const std::wstring& fallback);
 std::wstring ServerUnderTest();
 

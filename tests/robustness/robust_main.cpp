@@ -21,10 +21,7 @@ bool UnderWine()
 // A file of the Unix side, through Wine's drive Z:.
 std::string ReadUnixFile(const std::string& path)
 {
-    std::string windowsPath = "Z:" + path;
-    for (char& c : windowsPath)
-        c = c == '/' ? '\\' : c;
-    return ReadFileBytes(std::wstring(windowsPath.begin(), windowsPath.end()));
+    return ReadFileBytes(PathOnDriveZ(std::wstring(path.begin(), path.end())));
 }
 
 std::string PrefixOf(const std::string& variables)
