@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../../tools/qorlsend/pipe_client.h"
+#include "pipe_client.h"
 
 extern const wchar_t* const Absent;   // what ReadReport returns for a missing key
 

@@ -1,0 +1,15 @@
+// Output of QorlSend: wide text to the console, or in the ANSI code page
+// when the output is redirected to a file or a pipe.
+#pragma once
+
+#include <windows.h>
+
+#include <stdarg.h>
+
+// wsprintfW formats; one call writes at most 1024 units.
+void Print(const WCHAR* format, ...);
+void PrintError(const WCHAR* format, ...);
+void PrintArguments(const WCHAR* format, va_list arguments);
+
+// Appends text to buffer (capacity units, always terminated); cut if full.
+void Append(WCHAR* buffer, int capacity, const WCHAR* text);
