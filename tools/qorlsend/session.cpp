@@ -8,10 +8,23 @@ namespace {
 const WCHAR MutexName[] = L"RX70_SER_MUTEX";
 const WCHAR ServerProgram[] = L"QorlServer.exe";
 
-bool InThisSession(DWORD pid, DWORD session)
+// XP's kernel32 has it, but Microsoft's documentation now gives Vista as
+// its minimum: looked up, so that the imports stay what XP is documented to
+// have. Without it there is one session to speak of.
+typedef BOOL(WINAPI* SessionOfProcess)(DWORD, DWORD*);
+
+SessionOfProcess ProcessSessionFunction()
+{
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    return kernel32 == NULL ? NULL
+                            : reinterpret_cast<SessionOfProcess>(reinterpret_cast<void*>(
+                                  GetProcAddress(kernel32, "ProcessIdToSessionId")));
+}
+
+bool InThisSession(SessionOfProcess sessionOf, DWORD pid, DWORD session)
 {
     DWORD other;
-    return ProcessIdToSessionId(pid, &other) && other == session;
+    return sessionOf == NULL || (sessionOf(pid, &other) && other == session);
 }
 
 // The first module of a process is its executable.
@@ -53,8 +66,9 @@ bool FindServerProcess(DWORD* pid, WCHAR* directory)
 {
     *pid = 0;
     directory[0] = 0;
-    DWORD session;
-    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session))
+    SessionOfProcess sessionOf = ProcessSessionFunction();
+    DWORD session = 0;
+    if (sessionOf != NULL && !sessionOf(GetCurrentProcessId(), &session))
         return false;
     HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (processes == INVALID_HANDLE_VALUE)
@@ -65,7 +79,7 @@ bool FindServerProcess(DWORD* pid, WCHAR* directory)
     for (BOOL more = Process32FirstW(processes, &entry); more && !found;
          more = Process32NextW(processes, &entry)) {
         if (lstrcmpiW(entry.szExeFile, ServerProgram) != 0 ||
-            !InThisSession(entry.th32ProcessID, session))
+            !InThisSession(sessionOf, entry.th32ProcessID, session))
             continue;
         *pid = entry.th32ProcessID;
         found = ExecutableDirectory(entry.th32ProcessID, directory);
