@@ -80,6 +80,11 @@ std::wstring ServerUnderTest()
     return FileFromEnvironment(L"QORL_SERVER", L"QorlServer.exe");
 }
 
+std::wstring ClientUnderTest()
+{
+    return FileFromEnvironment(L"QORL_SEND", L"QorlSend.exe");
+}
+
 std::wstring MakeScratchDirectory(const std::wstring& name)
 {
     wchar_t temp[MAX_PATH];
@@ -156,6 +161,61 @@ ServerProcess StartServer(const std::wstring& directory, const std::wstring& arg
         }
     }
     return server;
+}
+
+ProgramRun RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                      const std::wstring& directory, DWORD timeoutMs)
+{
+    ProgramRun run = {STILL_ACTIVE, std::string()};
+    std::wstring command = L"\"" + program + L"\"";
+    for (const std::wstring& argument : arguments)
+        command += L" \"" + argument + L"\"";
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+
+    // A file, not a pipe: a program that hangs cannot block the reader.
+    std::wstring outputPath = MakeScratchDirectory(L"program-output") + L"output.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, 0, NULL);
+    if (output == INVALID_HANDLE_VALUE)
+        return run;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION info = {};
+    BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL,
+                                  directory.c_str(), &startup, &info);
+    CloseHandle(output);
+    if (!started)
+        return run;
+    CloseHandle(info.hThread);
+    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+        TerminateProcess(info.hProcess, 1);
+        WaitForSingleObject(info.hProcess, 5000);
+    } else {
+        GetExitCodeProcess(info.hProcess, &run.exitCode);
+    }
+    CloseHandle(info.hProcess);
+    run.output = ReadFileBytes(outputPath);
+    return run;
+}
+
+std::string WindowsVersionSeenBy(const std::wstring& programName)
+{
+    std::wstring directory = MakeScratchDirectory(L"version-probe");
+    CopyFileW(ClientUnderTest().c_str(), (directory + programName).c_str(), FALSE);
+    SetReportedVersion(programName);
+    std::string output = RunProgram(directory + programName, {L"--check"}, directory).output;
+    const std::string marker = "Windows ";
+    size_t at = output.find(marker);
+    if (at == std::string::npos)
+        return std::string();
+    size_t end = output.find(',', at);
+    return output.substr(at + marker.size(), end - at - marker.size());
 }
 
 DWORD WaitForExit(const ServerProcess& server, DWORD timeoutMs)

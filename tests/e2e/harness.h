@@ -27,6 +27,21 @@ std::wstring BuildDirectory();
 std::wstring PathOnDriveZ(const std::wstring& unixPath);
 std::wstring FileFromEnvironment(const wchar_t* variable, const std::wstring& fallback);
 std::wstring ServerUnderTest();
+//   QORL_SEND             the QorlSend.exe under test
+std::wstring ClientUnderTest();
+
+struct ProgramRun {
+    DWORD exitCode;       // STILL_ACTIVE: ended by force after the time-out
+    std::string output;   // standard output and error, as written
+};
+// Runs program with the arguments (each quoted) in directory, and waits.
+ProgramRun RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                      const std::wstring& directory, DWORD timeoutMs = 20000);
+
+// The Windows version a program named programName is told, as the shipped
+// client prints it ("5.1 build 2600"), for the version the run reports
+// (QORL_WINDOWS_VERSION). Empty if it could not be read.
+std::string WindowsVersionSeenBy(const std::wstring& programName);
 
 // A fresh, empty directory under the temporary directory, with backslash.
 std::wstring MakeScratchDirectory(const std::wstring& name);

@@ -6,11 +6,13 @@
 # Wine implements neither effect, so the trace is all there is to see.
 #   cups_test.sh WINE BIN_DIR CUPS_ENV_FILE
 # QORL_SERVER names another QorlServer.exe to test (a Unix path), and
-# QORL_WINDOWS_VERSION the Windows version Wine reports to it (e.g. winxp).
+# QORL_WINDOWS_VERSION the Windows version Wine reports to it (e.g. winxp),
+# QORL_SEND the client to send with.
 # Exit 77 (skipped) when no CUPS scheduler was made available.
 set -uo pipefail
 wine=$1 bin=$2 cupsenv=$3
 server_exe=${QORL_SERVER:-$bin/QorlServer.exe}
+client=${QORL_SEND:-$bin/QorlSend.exe}
 appdefaults='HKCU\Software\Wine\AppDefaults\QorlServer.exe'
 skip=77
 purged=QorlCupsPurged queued=QorlCupsQueued
@@ -24,7 +26,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/qorl-cups.XXXXXX")
 server=
 cleanup() {
   if [ -n "$server" ] && kill -0 "$server" 2>/dev/null; then
-    "$wine" "$bin/QorlSend.exe" exit >/dev/null 2>&1 </dev/null
+    "$wine" "$client" exit >/dev/null 2>&1 </dev/null
     sleep 2; kill "$server" 2>/dev/null
   fi
   lpadmin -x "$purged" >/dev/null 2>&1; lpadmin -x "$queued" >/dev/null 2>&1
@@ -45,12 +47,17 @@ if [ -n "${QORL_WINDOWS_VERSION:-}" ]; then
 else
   "$wine" reg delete "$appdefaults" /v Version /f >/dev/null 2>&1 </dev/null
 fi
+# What a program of the server's name is told, as the client prints it.
+mkdir "$work/probe" && cp "$client" "$work/probe/QorlServer.exe" || exit 1
+seen=$("$wine" "$work/probe/QorlServer.exe" --check </dev/null 2>/dev/null |
+  sed -n 's/^info  Windows \([^,]*\),.*/\1/p')
+echo "windows version: the server of this run is told Windows ${seen:-(unreadable)} (asked: ${QORL_WINDOWS_VERSION:-Wine's default})"
 trace=$work/trace.log
 # Wine's trace of a process goes to the Unix stderr of the Wine process.
 WINEDEBUG=+winspool "$wine" "$work/QorlServer.exe" </dev/null >"$trace" 2>&1 &
 server=$!
 
-send() { "$wine" "$bin/QorlSend.exe" "$1" >>"$work/send.log" 2>&1 </dev/null; }
+send() { "$wine" "$client" "$1" >>"$work/send.log" 2>&1 </dev/null; }
 for _ in $(seq 50); do send sync && break; sleep 0.2; done
 
 # One event per line, for opens made with printer defaults (the server's;
