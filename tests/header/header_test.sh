@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The sender header as an integrator uses it. The sender of docs/protocol.md,
+# taken from the text itself, must compile warning-free as C89 and as C++
+# with both MinGW targets, and, built for 32 bits, deliver a message to the
+# shipped server under Wine and say "no server" once the server is gone.
+#   header_test.sh WINE SOURCE_DIR SERVER_EXE
+set -euo pipefail
+wine=$1 source=$2 server_exe=$3
+work=$(mktemp -d "${TMPDIR:-/tmp}/qorl-header.XXXXXX")
+server=
+cleanup() {
+  if [ -n "$server" ] && kill -0 "$server" 2>/dev/null; then kill "$server"; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+awk '/^## 9\./{on=1} on&&/^```c$/{copy=1; next} copy&&/^```$/{exit} copy' \
+  "$source/docs/protocol.md" >"$work/qsend.c"
+[ -s "$work/qsend.c" ] || { echo "FAIL: no C sender in docs/protocol.md"; exit 1; }
+
+flags=(-Wall -Wextra -Werror -pedantic -I "$source/include")
+for target in i686 x86_64; do
+  "$target-w64-mingw32-gcc" -std=c89 "${flags[@]}" "$work/qsend.c" -o "$work/qsend-$target.exe"
+  "$target-w64-mingw32-g++" -x c++ -std=c++98 "${flags[@]}" -c "$work/qsend.c" -o "$work/qsend-$target.o"
+  echo "header: the protocol's sender compiles as C89 and as C++ for $target, no warnings"
+done
+
+mkdir "$work/program"
+cp "$server_exe" "$work/program/QorlServer.exe"
+"$wine" "$work/program/QorlServer.exe" </dev/null >/dev/null 2>&1 &
+server=$!
+qsend() { "$wine" "$work/qsend-i686.exe" "$1" </dev/null 2>"$work/qsend.err"; }
+for _ in $(seq 50); do qsend sync && break; sleep 0.2; done
+qsend paper_HeaderTest || { echo "FAIL: qsend exited $?: $(cat "$work/qsend.err")"; exit 1; }
+qsend exit
+for _ in $(seq 50); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
+grep -q '^PRINTER=HeaderTest' "$work/program/box.ini" ||
+  { echo "FAIL: box.ini has no PRINTER=HeaderTest"; cat "$work/program/box.ini"; exit 1; }
+status=0
+qsend paper_Late || status=$?
+if [ "$status" -ne 1 ] || ! grep -q 'no server is running' "$work/qsend.err"; then
+  echo "FAIL: without a server qsend exited $status: $(cat "$work/qsend.err")"; exit 1
+fi
+echo "header: the 32-bit sender delivered its message to the shipped server, then reported no server"
