@@ -28,6 +28,7 @@ void RegisterServerClass(HINSTANCE instance, const WCHAR* className)
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SERVER));
     windowClass.hCursor = LoadCursorW(NULL, IDC_ARROW);
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): Win32 names a system colour's brush by its index + 1
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszMenuName = MAKEINTRESOURCEW(IDC_SERVER);
     windowClass.lpszClassName = className;

@@ -7,8 +7,8 @@ namespace {
 
 // The longest name that goes beside the executable. A directory that cannot
 // take it is refused whole: a report under a cut path lands elsewhere.
-const WCHAR LongestFileName[] = L"QorlBox.exe";
-const DWORD LongestFileNameLength = ARRAYSIZE(LongestFileName) - 1;
+// Its length only: a named array used in sizeof alone is never emitted.
+const DWORD LongestFileNameLength = ARRAYSIZE(L"QorlBox.exe") - 1;
 
 }  // namespace
 

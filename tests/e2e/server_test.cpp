@@ -370,6 +370,16 @@ TEST_F(CodePage936Install, ReportsLandInTheProgramFolderAndTheBoxStartsThere)
     ASSERT_EQ(1u, log.size());
     EXPECT_EQ("paper|" + Utf8(printer) + "|" + Utf8(printer + L"  V1.4"), log[0].detail);
 
+    // The client explains the name as the server decodes it, with its bytes.
+    std::wstring client = directory + L"QorlSend.exe";
+    ASSERT_TRUE(CopyFileW(ClientUnderTest().c_str(), client.c_str(), FALSE));
+    ProgramRun run = RunProgram(client, {L"--explain", L"paper_" + printer}, directory);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_NE(std::string::npos,
+              run.output.find(std::string("printer:  \"") + gbk +
+                              "\", decoded in code page 936 from the bytes B1 EA C7 A9 BB FA 20 31"))
+        << run.output;
+
     // The server finds the new-printer box by its Chinese title.
     const std::wstring discovery = L"\x53D1\x73B0\x65B0\x6253\x5370\x673A";   // 发现新打印机
     ASSERT_EQ(Sent, Send("newconnect"));
