@@ -57,29 +57,31 @@ void QuoteBytes(const char* bytes, int count, WCHAR* out, int capacity)
     QuoteWide(text, out, capacity);
 }
 
+// A step naming one text, quoted: format holds one %s for it and may hold a
+// second for detail.
+void AddQuotedStep(const WCHAR* format, const WCHAR* text, const WCHAR* detail = L"")
+{
+    WCHAR quoted[QuotedSize];
+    WCHAR step[StepSize];
+    QuoteWide(text, quoted, QuotedSize);
+    wsprintfW(step, format, quoted, detail);
+    AddStep(step);
+}
+
 void ExplainClose(const WCHAR* title)
 {
     Acts = true;
-    if (title == NULL) {
+    if (title == NULL)
         AddStep(L"close every status box, whatever its title");
-        return;
-    }
-    WCHAR quoted[QuotedSize];
-    WCHAR step[StepSize];
-    QuoteWide(title, quoted, QuotedSize);
-    wsprintfW(step, L"close every status box titled %s", quoted);
-    AddStep(step);
+    else
+        AddQuotedStep(L"close every status box titled %s", title);
 }
 
 bool ExplainExists(const WCHAR* title)
 {
     bool showing = FindWindowW(L"ravonPT", title) != NULL;
-    WCHAR quoted[QuotedSize];
-    WCHAR step[StepSize];
-    QuoteWide(title, quoted, QuotedSize);
-    wsprintfW(step, L"look for a status box titled %s: %s", quoted,
-              showing ? L"one shows now, so nothing more would happen" : L"none shows now");
-    AddStep(step);
+    AddQuotedStep(L"look for a status box titled %s: %s", title,
+                  showing ? L"one shows now, so nothing more would happen" : L"none shows now");
     return showing;
 }
 
@@ -108,24 +110,15 @@ void ExplainLaunch()
 void ExplainPurge(const WCHAR* printerName)
 {
     Acts = true;
-    WCHAR quoted[QuotedSize];
-    WCHAR step[StepSize];
-    QuoteWide(printerName, quoted, QuotedSize);
-    wsprintfW(step, L"purge every job queued on the printer %s", quoted);
-    AddStep(step);
+    AddQuotedStep(L"purge every job queued on the printer %s", printerName);
 }
 
 void ExplainQueueMode(const WCHAR* printerName)
 {
     Acts = true;
-    WCHAR quoted[QuotedSize];
-    WCHAR step[StepSize];
-    QuoteWide(printerName, quoted, QuotedSize);
-    wsprintfW(step,
-              L"hand the printer %s to the queue-mode worker, which turns spooled printing "
-              L"on and direct printing off",
-              quoted);
-    AddStep(step);
+    AddQuotedStep(L"hand the printer %s to the queue-mode worker, which turns spooled "
+                  L"printing on and direct printing off",
+                  printerName);
 }
 
 void ExplainStopWorker()
