@@ -51,7 +51,7 @@ fi
 mkdir "$work/probe" && cp "$client" "$work/probe/QorlServer.exe" || exit 1
 seen=$("$wine" "$work/probe/QorlServer.exe" --check </dev/null 2>/dev/null |
   sed -n 's/^info  Windows \([^,]*\),.*/\1/p')
-echo "windows version: the server of this run is told Windows ${seen:-(unreadable)} (asked: ${QORL_WINDOWS_VERSION:-Wine's default})"
+echo "windows version: the server of this run is told Windows ${seen:-(unreadable)} (asked: ${QORL_WINDOWS_VERSION:-the default})"
 trace=$work/trace.log
 # Wine's trace of a process goes to the Unix stderr of the Wine process.
 WINEDEBUG=+winspool "$wine" "$work/QorlServer.exe" </dev/null >"$trace" 2>&1 &
