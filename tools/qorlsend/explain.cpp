@@ -188,26 +188,31 @@ void PrintNothing(const StatusMessage& message, const char* bytes, DWORD count)
         Print(L"nothing would happen: %s\n", RefusalReason(bytes, count));
         return;
     }
+    if (message.command[0] == 0) {
+        Print(L"nothing would happen: the command word is empty\n");
+        return;
+    }
+    if (StepCount > 0) {
+        // A word that only looked: "newconnect" with its box showing.
+        Print(L"nothing would happen: a new-printer box shows already\n");
+        return;
+    }
     WCHAR quoted[QuotedSize];
     QuoteBytes(message.command, lstrlenA(message.command), quoted, QuotedSize);
     bool caseDiffers = false;
     bool strayDiffers = false;
     const char* nearest = NearestWord(message.command, &caseDiffers, &strayDiffers);
-    if (message.command[0] == 0) {
-        Print(L"nothing would happen: the command word is empty\n");
-    } else if (nearest != NULL && lstrcmpA(nearest, message.command) == 0) {
-        Print(L"nothing would happen: a new-printer box shows already\n");
-    } else if (nearest != NULL) {
-        WCHAR word[FieldSize];
-        MultiByteToWideChar(CP_ACP, 0, nearest, -1, word, FieldSize);
-        Print(L"nothing would happen: %s is no command word; the nearest is \"%s\", which "
-              L"differs %s%s%s (the words are exact and case-sensitive)\n",
-              quoted, word, caseDiffers ? L"in letter case" : L"",
-              caseDiffers && strayDiffers ? L" and " : L"",
-              strayDiffers ? L"by a space, tab, CR or LF" : L"");
-    } else {
+    if (nearest == NULL) {
         Print(L"nothing would happen: %s is no command word (protocol.md lists them)\n", quoted);
+        return;
     }
+    WCHAR word[FieldSize];
+    MultiByteToWideChar(CP_ACP, 0, nearest, -1, word, FieldSize);
+    Print(L"nothing would happen: %s is no command word; the nearest is \"%s\", which "
+          L"differs %s%s%s (the words are exact and case-sensitive)\n",
+          quoted, word, caseDiffers ? L"in letter case" : L"",
+          caseDiffers && strayDiffers ? L" and " : L"",
+          strayDiffers ? L"by a space, tab, CR or LF" : L"");
 }
 
 void PrintFields(const StatusMessage& message)
