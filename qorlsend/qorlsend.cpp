@@ -4,7 +4,7 @@
 // do; diagnoses the session. Exit codes: 0 done, 1 not done, 2 bad input.
 #include <windows.h>
 
-#include "../../include/qorl_send.h"
+#include "../include/qorl_send.h"
 #include "check.h"
 #include "console.h"
 #include "explain.h"

@@ -3,7 +3,7 @@
 // a showing new-printer box is real, since what "newconnect" does hangs on it.
 #include "explain.h"
 
-#include "../../status/command_table.h"
+#include "../status/command_table.h"
 #include "console.h"
 
 namespace {

@@ -4,8 +4,8 @@
 // temporary file is created beside it and removed.
 #include "check.h"
 
-#include "../../include/qorl_send.h"
-#include "../../status/status_message.h"
+#include "../include/qorl_send.h"
+#include "../status/status_message.h"
 #include "console.h"
 #include "session.h"
 
