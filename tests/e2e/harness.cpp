@@ -173,8 +173,11 @@ ProgramRun RunProgram(const std::wstring& program, const std::vector<std::wstrin
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
 
-    // A file, not a pipe: a program that hangs cannot block the reader.
-    std::wstring outputPath = MakeScratchDirectory(L"program-output") + L"output.txt";
+    // A file, not a pipe: a program that hangs cannot block the reader. One
+    // a run: a program it starts (msiexec's server) may keep it open.
+    static int runs = 0;
+    std::wstring outputPath =
+        MakeScratchDirectory(L"program-output") + L"output" + std::to_wstring(++runs) + L".txt";
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
     HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                 CREATE_ALWAYS, 0, NULL);

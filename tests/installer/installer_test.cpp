@@ -1,9 +1,7 @@
-// The package through Windows Installer (Wine's msiexec), as a vendor's
-// silent install runs it, one table row a step: the files, the Run value,
-// the registered products, the server processes and the file they run, with
-// the stand-in box put into the folder as a vendor's box would be.
-//   QORL_MSI       the package under test
-//   QORL_MSI_NEXT  the same package of a higher version (installer_test.sh)
+// The package through Wine's msiexec, as a vendor's silent install runs it,
+// one table row a step; the stand-in box goes into the folder as a vendor's
+// box would. QORL_MSI is the package under test, QORL_MSI_NEXT the same
+// package of the next version (installer_test.sh builds it).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,40 +17,38 @@
 
 namespace {
 
-const wchar_t UpgradeCode[] = L"{7D3F2A91-5C4E-4B6A-9E07-1A2B3C4D5E6F}";
-const wchar_t ServerName[] = L"QorlServer.exe";
-const DWORD InstallFailure = 1603;
 const char* const Current = QORL_VERSION;
-const char* const Next = QORL_NEXT_VERSION;   // of the package installer_test.sh builds
+const char* const Next = QORL_NEXT_VERSION;
+const wchar_t ServerName[] = L"QorlServer.exe";
 
 enum Folder { Kept, OnlyTheBox, Gone };
 
 struct Step {
     const char* name;
-    const wchar_t* verb;       // /i or /x
+    const wchar_t* verb;       // msiexec's: /i or /x
     const wchar_t* package;    // the variable naming it
-    const wchar_t* property;   // "" or NAME=VALUE; <DIR> is the install folder
+    const wchar_t* property;   // NAME=VALUE or ""; <DIR> is the folder
     DWORD exitCode;
-    const char* running;       // the version of the one server running; nullptr: none
-    int products;
-    Folder folder;             // after the step
-    bool showBox;              // then: a box for a message, as a vendor's would show
+    const char* running;       // the version the one server runs; nullptr: none
+    int products;              // registered under the UpgradeCode
+    Folder folder;
+    const wchar_t* lost;       // a file deleted before the step, or ""
 };
 
 const Step Lifecycle[] = {
-    {"install", L"/i", L"QORL_MSI", L"", 0, Current, 1, Kept, true},
-    {"upgrade while a box shows", L"/i", L"QORL_MSI_NEXT", L"", 0, Next, 1, Kept, false},
-    {"older version refused", L"/i", L"QORL_MSI", L"", InstallFailure, Next, 1, Kept, false},
-    {"removal while running", L"/x", L"QORL_MSI_NEXT", L"", 0, nullptr, 0, OnlyTheBox, false},
-    {"install, not started", L"/i", L"QORL_MSI", L"QORL_START=0", 0, nullptr, 1, Kept, false},
-    {"same version again", L"/i", L"QORL_MSI", L"", 0, Current, 1, Kept, false},
-    {"removal", L"/x", L"QORL_MSI", L"", 0, nullptr, 0, Gone, false},
+    {"install", L"/i", L"QORL_MSI", L"", 0, Current, 1, Kept, L""},
+    {"upgrade while a box shows", L"/i", L"QORL_MSI_NEXT", L"", 0, Next, 1, Kept, L""},
+    {"older version refused", L"/i", L"QORL_MSI", L"", 1603, Next, 1, Kept, L""},
+    {"removal while running", L"/x", L"QORL_MSI_NEXT", L"", 0, nullptr, 0, OnlyTheBox, L""},
+    {"install, not started", L"/i", L"QORL_MSI", L"QORL_START=0", 0, nullptr, 1, Kept, L""},
+    {"repair", L"/i", L"QORL_MSI", L"REINSTALL=ALL", 0, Current, 1, Kept, L"QorlSend.exe"},
+    {"same version again", L"/i", L"QORL_MSI", L"", 0, Current, 1, Kept, L""},
+    {"removal", L"/x", L"QORL_MSI", L"", 0, nullptr, 0, Gone, L""},
 };
 
 const Step ChineseFolder[] = {
-    {"install into a folder of its own", L"/i", L"QORL_MSI", L"INSTALLDIR=<DIR>", 0, Current, 1,
-     Kept, true},
-    {"removal", L"/x", L"QORL_MSI", L"", 0, nullptr, 0, OnlyTheBox, false},
+    {"install elsewhere", L"/i", L"QORL_MSI", L"INSTALLDIR=<DIR>", 0, Current, 1, Kept, L""},
+    {"removal", L"/x", L"QORL_MSI", L"", 0, nullptr, 0, OnlyTheBox, L""},
 };
 
 std::wstring DefaultFolder()
@@ -62,15 +58,10 @@ std::wstring DefaultFolder()
     return std::wstring(local) + L"\\Programs\\Qorl\\";
 }
 
-struct Server {
-    int count = 0;
-    DWORD pid = 0;
-    std::wstring path;
-};
-
-Server RunningServers()
+// The QorlServer.exe processes: how many, and the file of the last.
+int RunningServers(DWORD* pid, std::wstring* path)
 {
-    Server found;
+    int count = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
@@ -78,28 +69,27 @@ Server RunningServers()
          more = Process32NextW(snapshot, &entry)) {
         if (lstrcmpiW(entry.szExeFile, ServerName) != 0)
             continue;
-        ++found.count;
-        found.pid = entry.th32ProcessID;
-        HANDLE process =
-            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, found.pid);
-        wchar_t image[MAX_PATH];
-        DWORD length = process == NULL ? 0 : GetModuleFileNameExW(process, NULL, image, MAX_PATH);
-        found.path.assign(image, length);
-        if (process != NULL)
+        ++count;
+        *pid = entry.th32ProcessID;
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, *pid);
+        wchar_t image[MAX_PATH] = L"";
+        if (process != NULL) {
+            GetModuleFileNameExW(process, NULL, image, MAX_PATH);
             CloseHandle(process);
+        }
+        *path = image;
     }
     CloseHandle(snapshot);
-    return found;
+    return count;
 }
 
 std::string FileVersion(const std::wstring& path)
 {
-    DWORD ignored;
-    std::vector<BYTE> data(GetFileVersionInfoSizeW(path.c_str(), &ignored) + 1);
+    static BYTE data[16384];
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT size = 0;
-    if (!GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(data.size()), data.data()) ||
-        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &size))
+    if (!GetFileVersionInfoW(path.c_str(), 0, sizeof(data), data) ||
+        !VerQueryValueW(data, L"\\", reinterpret_cast<void**>(&fixed), &size))
         return "(none)";
     char text[32];
     wsprintfA(text, "%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
@@ -109,23 +99,20 @@ std::string FileVersion(const std::wstring& path)
 
 std::wstring RunValue()
 {
-    wchar_t value[MAX_PATH] = L"";
+    wchar_t value[MAX_PATH];
     DWORD size = sizeof(value);
-    HKEY run;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
-                      KEY_QUERY_VALUE, &run) != ERROR_SUCCESS)
-        return Absent;
-    LONG result = RegQueryValueExW(run, L"QorlServer", NULL, NULL,
-                                   reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(run);
-    return result == ERROR_SUCCESS ? value : Absent;
+    return RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                        L"QorlServer", RRF_RT_REG_SZ, NULL, value, &size) == ERROR_SUCCESS
+               ? value
+               : Absent;
 }
 
 int RegisteredProducts()
 {
     wchar_t product[39];
     int count = 0;
-    while (MsiEnumRelatedProductsW(UpgradeCode, 0, count, product) == ERROR_SUCCESS)
+    while (MsiEnumRelatedProductsW(L"{7D3F2A91-5C4E-4B6A-9E07-1A2B3C4D5E6F}", 0, count,
+                                   product) == ERROR_SUCCESS)
         ++count;
     return count;
 }
@@ -135,137 +122,91 @@ std::vector<std::wstring> FolderContents(const std::wstring& folder)
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
         if (found.cFileName[0] != L'.')
             names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
     std::sort(names.begin(), names.end());
     return names;
 }
 
-// msiexec's standard handles are NUL: the server it starts inherits them,
-// and must hold nothing of the test's open.
-DWORD RunMsiexec(const std::vector<std::wstring>& arguments)
+DWORD Msiexec(const wchar_t* verb, const wchar_t* package, std::wstring property = L"",
+              const std::wstring& log = L"")
 {
-    std::wstring command = L"msiexec.exe";
-    for (const std::wstring& argument : arguments)
-        command += L" \"" + argument + L"\"";
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE none = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, NULL);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = none;
-    PROCESS_INFORMATION info = {};
-    DWORD code = STILL_ACTIVE;
-    if (CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info)) {
-        if (WaitForSingleObject(info.hProcess, 120000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(info.hProcess, &code);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
-    }
-    CloseHandle(none);
-    return code;
-}
-
-DWORD Msiexec(const Step& step, const std::wstring& folder, const std::wstring& log)
-{
-    std::vector<std::wstring> arguments = {step.verb, FileFromEnvironment(step.package, L""),
-                                           L"/qn", L"/l*v", log};
-    std::wstring property = step.property;
-    size_t at = property.find(L"<DIR>");
-    if (at != std::wstring::npos)
-        property.replace(at, 5, folder.substr(0, folder.size() - 1));   // no \ before a quote
+    std::vector<std::wstring> arguments = {verb, FileFromEnvironment(package, L""), L"/qn"};
+    if (!log.empty())
+        arguments.insert(arguments.end(), {L"/l*v", log});
     if (!property.empty())
         arguments.push_back(property);
-    return RunMsiexec(arguments);
-}
-
-// The server started by the package creates its pipe a moment later.
-SendResult SendWhenListening(const std::string& message)
-{
-    SendResult result = NoServer;
-    for (int i = 0; i < 100 && (result = Send(message)) == NoServer; ++i)
-        Sleep(50);
-    return result;
-}
-
-// Before InstallValidate looks at the files in use, the old server is gone:
-// the stop is synchronous, and the log names the actions in the order they
-// ran (its other words follow the locale).
-void ExpectStoppedBeforeValidation(const std::wstring& log)
-{
-    std::string text = ReadFileBytes(log);
-    size_t stopped = text.find("StopServer");
-    ASSERT_NE(std::string::npos, stopped) << "no StopServer in the log";
-    EXPECT_LT(stopped, text.find("InstallValidate")) << "StopServer after InstallValidate";
+    return RunProgram(L"msiexec.exe", arguments, BuildDirectory(), 120000).exitCode;
 }
 
 void RunSteps(const Step* steps, size_t count, const std::wstring& folder)
 {
     std::wstring log = MakeScratchDirectory(L"msiexec-log") + L"msiexec.log";
     DWORD boxPid = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const Step& step = steps[i];
-        SCOPED_TRACE(step.name);
-        Server before = RunningServers();
-        HANDLE old = before.count == 1 ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION,
-                                                     FALSE, before.pid)
-                                       : NULL;
-        ASSERT_EQ(step.exitCode, Msiexec(step, folder, log)) << "log: " << Utf8(log);
+    for (const Step* step = steps; step != steps + count; ++step) {
+        SCOPED_TRACE(step->name);
+        DWORD pid = 0;
+        std::wstring path;
+        HANDLE old = NULL;
+        if (RunningServers(&pid, &path) == 1)
+            old = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+        if (step->lost[0] != 0)
+            DeleteFileW((folder + step->lost).c_str());
+        std::wstring property = step->property;
+        if (property.find(L"<DIR>") != std::wstring::npos)   // no \ before a closing quote
+            property.replace(property.find(L"<DIR>"), 5, folder.substr(0, folder.size() - 1));
+        ASSERT_EQ(step->exitCode, Msiexec(step->verb, step->package, property, log));
 
-        Server after = RunningServers();
-        if (step.running != nullptr) {
-            ASSERT_EQ(1, after.count);
-            EXPECT_EQ(Utf8(folder + ServerName), Utf8(after.path));
-            EXPECT_EQ(step.running, FileVersion(after.path));
-        } else {
-            EXPECT_EQ(0, after.count);
+        DWORD oldPid = pid;
+        int servers = RunningServers(&pid, &path);
+        EXPECT_EQ(step->running ? 1 : 0, servers);
+        if (step->running && servers == 1) {
+            EXPECT_EQ(Utf8(folder + ServerName), Utf8(path));
+            EXPECT_EQ(step->running, FileVersion(path));
         }
-        if (old != NULL) {
+        if (old != NULL && step->exitCode != 0) {
+            EXPECT_EQ(oldPid, pid) << "a refused package touched the server";
+        } else if (old != NULL) {
+            // Stopped by its exit command, before InstallValidate looked at
+            // the files in use: the log names the actions in the order run.
             DWORD code = STILL_ACTIVE;
             GetExitCodeProcess(old, &code);
-            if (step.exitCode == 0) {
-                EXPECT_EQ(0u, code) << "the old server was not ended by its exit command";
-                ExpectStoppedBeforeValidation(log);
-            } else {
-                EXPECT_EQ(before.pid, after.pid) << "a refused package touched the server";
-            }
-            CloseHandle(old);
-        }
-        if (boxPid != 0 && step.exitCode == 0) {
-            EXPECT_TRUE(BoxQuit(folder, boxPid)) << "the old box still shows";
+            EXPECT_EQ(0u, code) << "the old server did not end by its exit command";
+            std::string text = ReadFileBytes(log);
+            EXPECT_LT(text.find("StopServer"), text.find("InstallValidate"));
+            EXPECT_TRUE(boxPid == 0 || BoxQuit(folder, boxPid)) << "the old box still shows";
             boxPid = 0;
         }
-        EXPECT_EQ(step.products, RegisteredProducts());
+        if (old != NULL)
+            CloseHandle(old);
+        EXPECT_EQ(step->products, RegisteredProducts());
 
-        bool installed = step.products > 0;
+        bool installed = step->products > 0;
         EXPECT_EQ(installed, FileExists(folder + ServerName));
         EXPECT_EQ(installed, FileExists(folder + L"QorlSend.exe"));
         EXPECT_EQ(installed ? L"\"" + folder + ServerName + L"\"" : std::wstring(Absent),
                   RunValue());
-        if (step.folder == OnlyTheBox) {
+        if (step->folder == OnlyTheBox) {   // box.ini gone, the vendor's box kept
             EXPECT_EQ((std::vector<std::wstring>{L"QorlBox.exe", L"qorlbox.log"}),
                       FolderContents(folder));
-            DeleteFileW((folder + L"QorlBox.exe").c_str());   // the vendor's box goes too
+            DeleteFileW((folder + L"QorlBox.exe").c_str());
             DeleteFileW((folder + L"qorlbox.log").c_str());
-        } else if (step.folder == Gone) {
+        }
+        if (step->folder == Gone) {
             EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
         }
 
-        if (step.showBox) {
+        if (step == steps) {   // a message, and a box as the vendor's would show
             ASSERT_TRUE(CopyFileW((BuildDirectory() + L"QorlBox.exe").c_str(),
                                   (folder + L"QorlBox.exe").c_str(), FALSE));
-            ASSERT_EQ(Sent, SendWhenListening("paper_Label Printer 1"));
+            for (int i = 0; i < 100 && Send("paper_Label Printer 1") == NoServer; ++i)
+                Sleep(50);   // the server creates its pipe a moment after it starts
             ASSERT_TRUE(WaitForBoxEvents(folder, "start", 1));
             boxPid = ReadBoxLog(folder).back().pid;
-            EXPECT_EQ(L"paper", ReadReport(folder, L"TYPE"));
             EXPECT_EQ(L"Label Printer 1", ReadReport(folder, L"PRINTER"));
             ProgramRun check = RunProgram(folder + L"QorlSend.exe", {L"--check"}, folder);
             EXPECT_EQ(0u, check.exitCode) << check.output;
@@ -275,25 +216,21 @@ void RunSteps(const Step* steps, size_t count, const std::wstring& folder)
 
 class InstallerTest : public ::testing::Test {
 protected:
-    // Nothing of an earlier run, and nothing left for the next suite: a Run
-    // value would start a server with the prefix.
+    // Nothing of an earlier run, and nothing for the next suite: a Run value
+    // would start a server with the prefix.
     static void RemoveAll()
     {
-        for (const wchar_t* package : {L"QORL_MSI_NEXT", L"QORL_MSI"})
-            RunMsiexec({L"/x", FileFromEnvironment(package, L""), L"/qn"});
+        Msiexec(L"/x", L"QORL_MSI_NEXT");
+        Msiexec(L"/x", L"QORL_MSI");
+        DeleteFileW((DefaultFolder() + L"QorlBox.exe").c_str());
+        DeleteFileW((DefaultFolder() + L"qorlbox.log").c_str());
+        RemoveDirectoryW(DefaultFolder().c_str());
     }
-    void SetUp() override
-    {
-        RemoveAll();
-        std::wstring folder = DefaultFolder();   // and a box an earlier run left
-        DeleteFileW((folder + L"QorlBox.exe").c_str());
-        DeleteFileW((folder + L"qorlbox.log").c_str());
-        RemoveDirectoryW(folder.c_str());
-    }
+    void SetUp() override { RemoveAll(); }
     void TearDown() override { RemoveAll(); }
 };
 
-TEST_F(InstallerTest, InstallUpgradeRefuseAndRemove)
+TEST_F(InstallerTest, InstallUpgradeRefuseRepairAndRemove)
 {
     RunSteps(Lifecycle, ARRAYSIZE(Lifecycle), DefaultFolder());
 }
