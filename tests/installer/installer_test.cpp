@@ -48,7 +48,8 @@ const Step Lifecycle[] = {
 
 const Step ChineseFolder[] = {
     {"install elsewhere", L"/i", L"QORL_MSI", L"INSTALLDIR=<DIR>", 0, Current, 1, Kept, L""},
-    {"removal", L"/x", L"QORL_MSI", L"", 0, nullptr, 0, OnlyTheBox, L""},
+    {"upgrade stays there", L"/i", L"QORL_MSI_NEXT", L"", 0, Next, 1, Kept, L""},
+    {"removal", L"/x", L"QORL_MSI_NEXT", L"", 0, nullptr, 0, OnlyTheBox, L""},
 };
 
 std::wstring DefaultFolder()
