@@ -174,10 +174,12 @@ ProgramRun RunProgram(const std::wstring& program, const std::vector<std::wstrin
     line.push_back(0);
 
     // A file, not a pipe: a program that hangs cannot block the reader. One
-    // a run: a program it starts (msiexec's server) may keep it open.
+    // a run of each test process: a program it starts (msiexec's server)
+    // may keep it open.
     static int runs = 0;
-    std::wstring outputPath =
-        MakeScratchDirectory(L"program-output") + L"output" + std::to_wstring(++runs) + L".txt";
+    std::wstring outputPath = MakeScratchDirectory(L"program-output") + L"output" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++runs) + L".txt";
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
     HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                 CREATE_ALWAYS, 0, NULL);
