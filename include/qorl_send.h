@@ -17,6 +17,10 @@
  *
  * On a failure GetLastError() gives the Windows error behind it, where
  * there is one.
+ *
+ * The pipe is opened for identification only (SECURITY_SQOS_PRESENT |
+ * SECURITY_IDENTIFICATION): whatever holds the other end may learn who
+ * sends, but cannot act as the sender (protocol.md, section 13).
  */
 #ifndef QORL_SEND_H
 #define QORL_SEND_H
@@ -58,7 +62,10 @@ QORL_SEND_API QorlSendResult QorlOpenPipe(DWORD deadlineMs, HANDLE *pipe)
     DWORD wait;
 
     for (;;) {
-        *pipe = CreateFileW(QORL_PIPE_NAME, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        /* Identification only: the server never acts as its sender, and a
+           program that took the pipe's name first must not either. */
+        *pipe = CreateFileW(QORL_PIPE_NAME, GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                            SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, NULL);
         if (*pipe != INVALID_HANDLE_VALUE)
             return QORL_SEND_OK;
         error = GetLastError();

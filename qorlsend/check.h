@@ -1,5 +1,8 @@
 // QorlSend --check: a diagnosis of this Windows session, one line a finding.
 #pragma once
 
-// 0 when a message sent now would be handled and its box shown, else 1.
-int CheckSession();
+#include <windows.h>
+
+// 0 when a message sent now would be handled and its box shown and, given a
+// printer (else NULL), devCancel and addNewDev would act on it; else 1.
+int CheckSession(const WCHAR* printer);

@@ -1,10 +1,13 @@
 // The server's own parsing and command table decide; the actions handed to
 // dispatch print what they would do instead of doing it. Only the look for
-// a showing new-printer box is real, since what "newconnect" does hangs on it.
+// a showing new-printer box is real, since what "newconnect" does hangs on
+// it, and so is the open of a printer the spooler commands name, closed
+// unchanged, since whether they do anything hangs on this user's rights.
 #include "explain.h"
 
 #include "../status/command_table.h"
 #include "console.h"
+#include "printer.h"
 
 namespace {
 
@@ -15,6 +18,8 @@ const int QuotedSize = 512;    // a 256-byte message, escaped
 WCHAR Steps[MaxSteps][StepSize];
 int StepCount = 0;
 bool Acts = false;             // something would change, beyond a look
+WCHAR SpoolerPrinter[FieldSize];   // the printer devCancel or addNewDev names
+bool NamesPrinter = false;
 
 void AddStep(const WCHAR* text)
 {
@@ -107,15 +112,23 @@ void ExplainLaunch()
     AddStep(L"start QorlBox.exe from the server's folder, if it is there");
 }
 
+void NotePrinter(const WCHAR* printerName)
+{
+    lstrcpynW(SpoolerPrinter, printerName, ARRAYSIZE(SpoolerPrinter));
+    NamesPrinter = true;
+}
+
 void ExplainPurge(const WCHAR* printerName)
 {
     Acts = true;
+    NotePrinter(printerName);
     AddQuotedStep(L"purge every job queued on the printer %s", printerName);
 }
 
 void ExplainQueueMode(const WCHAR* printerName)
 {
     Acts = true;
+    NotePrinter(printerName);
     AddQuotedStep(L"hand the printer %s to the queue-mode worker, which turns spooled "
                   L"printing on and direct printing off",
                   printerName);
@@ -215,6 +228,37 @@ void PrintNothing(const StatusMessage& message, const char* bytes, DWORD count)
           strayDiffers ? L"by a space, tab, CR or LF" : L"");
 }
 
+// Said of this user: the server's may differ.
+void PrintPrinterRights()
+{
+    WCHAR quoted[QuotedSize];
+    QuoteWide(SpoolerPrinter, quoted, QuotedSize);
+    DWORD error;
+    switch (ProbePrinterRights(SpoolerPrinter, &error)) {
+    case PrinterManaged:
+        Print(L"spooler:  this user may administer the printer %s: it opened with "
+              L"PRINTER_ALL_ACCESS, as the server opens it, and was closed unchanged\n",
+              quoted);
+        return;
+    case PrinterRefused:
+        Print(L"spooler:  this user may not administer the printer %s (ERROR_ACCESS_DENIED): "
+              L"a server running as this user would leave it unchanged; grant the printer's "
+              L"Manage Printers permission\n",
+              quoted);
+        return;
+    case PrinterMissing:
+        Print(L"spooler:  there is no printer %s (ERROR_INVALID_PRINTER_NAME): the spooler "
+              L"would be left unchanged; the name must be the spooler's exact name\n",
+              quoted);
+        return;
+    case PrinterOpenFailed:
+        Print(L"spooler:  the printer %s did not open for this user (error %lu): it would be "
+              L"left unchanged\n",
+              quoted, error);
+        return;
+    }
+}
+
 void PrintFields(const StatusMessage& message)
 {
     WCHAR quoted[QuotedSize];
@@ -285,6 +329,8 @@ int ExplainMessage(const char* bytes, DWORD count)
                     : L"the server would, in this order:\n");
     for (int i = 0; i < StepCount; ++i)
         Print(L"  %d. %s\n", i + 1, Steps[i]);
+    if (NamesPrinter)
+        PrintPrinterRights();
     if (Acts)
         return 0;
     PrintNothing(message, buffer, count);

@@ -1,7 +1,8 @@
 // QorlSend: the shipped client of the server, for the people who install
 // and support it. Sends one message as the printer software does; stops the
 // server of this session and waits for it; explains what a message would
-// do; diagnoses the session. Exit codes: 0 done, 1 not done, 2 bad input.
+// do; diagnoses the session, and what this user may do to a printer.
+// Exit codes: 0 done, 1 not done, 2 bad input.
 #include <windows.h>
 
 #include "../include/qorl_send.h"
@@ -24,7 +25,8 @@ const WCHAR Usage[] =
     L"                                   session has ended\n"
     L"       QorlSend --explain MESSAGE  say what the server would do with MESSAGE; sends "
     L"nothing\n"
-    L"       QorlSend --check            diagnose the server of this session\n";
+    L"       QorlSend --check [PRINTER]  diagnose the server of this session, and what this\n"
+    L"                                   user may do to PRINTER\n";
 
 int BadUsage()
 {
@@ -145,7 +147,7 @@ int wmain(int argc, wchar_t** argv)
     if (lstrcmpW(option, L"--explain") == 0)
         return argc == 3 ? Explain(argv[2]) : BadUsage();
     if (lstrcmpW(option, L"--check") == 0)
-        return argc == 2 ? CheckSession() : BadUsage();
+        return argc <= 3 ? CheckSession(argc == 3 ? argv[2] : NULL) : BadUsage();
     // No command word starts with "--": such an argument is an option.
     if ((option[0] == L'-' && option[1] == L'-') || argc != 2)
         return BadUsage();

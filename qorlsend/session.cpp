@@ -6,7 +6,6 @@
 namespace {
 
 const WCHAR MutexName[] = L"RX70_SER_MUTEX";
-const WCHAR ServerProgram[] = L"QorlServer.exe";
 
 // XP's kernel32 has it, but Microsoft's documentation now gives Vista as
 // its minimum: looked up, so that the imports stay what XP is documented to
@@ -20,6 +19,10 @@ SessionOfProcess ProcessSessionFunction()
                             : reinterpret_cast<SessionOfProcess>(reinterpret_cast<void*>(
                                   GetProcAddress(kernel32, "ProcessIdToSessionId")));
 }
+
+// Vista's: looked up, so that the imports stay XP's. XP cannot tell who
+// holds a pipe's name.
+typedef BOOL(WINAPI* PipeServerOfClient)(HANDLE, PULONG);
 
 bool InThisSession(SessionOfProcess sessionOf, DWORD pid, DWORD session)
 {
@@ -83,6 +86,49 @@ bool FindServerProcess(DWORD* pid, WCHAR* directory)
             continue;
         *pid = entry.th32ProcessID;
         found = ExecutableDirectory(entry.th32ProcessID, directory);
+    }
+    CloseHandle(processes);
+    return found;
+}
+
+PipeOwner FindPipeOwner(HANDLE pipe, DWORD* pid)
+{
+    *pid = 0;
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    PipeServerOfClient serverOf =
+        kernel32 == NULL ? NULL
+                         : reinterpret_cast<PipeServerOfClient>(reinterpret_cast<void*>(
+                               GetProcAddress(kernel32, "GetNamedPipeServerProcessId")));
+    if (serverOf == NULL)
+        return PipeOwnerUntold;
+    ULONG id = 0;
+    if (!serverOf(pipe, &id))
+        return PipeOwnerFailed;
+    *pid = id;
+    return PipeOwnerFound;
+}
+
+bool DescribeProcess(DWORD pid, WCHAR* program, bool* thisSession)
+{
+    program[0] = 0;
+    *thisSession = false;
+    SessionOfProcess sessionOf = ProcessSessionFunction();
+    DWORD session = 0;
+    if (sessionOf != NULL && !sessionOf(GetCurrentProcessId(), &session))
+        return false;
+    HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (processes == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    bool found = false;
+    for (BOOL more = Process32FirstW(processes, &entry); more && !found;
+         more = Process32NextW(processes, &entry)) {
+        if (entry.th32ProcessID != pid)
+            continue;
+        found = true;
+        lstrcpynW(program, entry.szExeFile, MAX_PATH);
+        *thisSession = InThisSession(sessionOf, pid, session);
     }
     CloseHandle(processes);
     return found;

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+const WCHAR ServerProgram[] = L"QorlServer.exe";
+
 // The single-instance mutex is there (or there but not ours to open): a
 // server runs in this session. It goes when the server's process has ended.
 bool ServerMutexExists();
@@ -11,3 +13,15 @@ bool ServerMutexExists();
 // its directory with the backslash (MAX_PATH units). False when none
 // is found; *pid 0 then, or the process whose path could not be read.
 bool FindServerProcess(DWORD* pid, WCHAR* directory);
+
+enum PipeOwner {
+    PipeOwnerFound,    // *pid is the process at the server end
+    PipeOwnerUntold,   // this Windows cannot tell (XP)
+    PipeOwnerFailed    // it could not tell; GetLastError() says why
+};
+// The process holding the server end of a client's open pipe handle.
+PipeOwner FindPipeOwner(HANDLE pipe, DWORD* pid);
+
+// The executable file name of a running process (MAX_PATH units), and
+// whether it runs in this session. False when there is no such process.
+bool DescribeProcess(DWORD pid, WCHAR* program, bool* thisSession);

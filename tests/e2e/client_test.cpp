@@ -5,22 +5,30 @@
 
 namespace {
 
-enum Setting { Alone, BesideServer, BesideServerWithoutBox };
+// PipeTaken: alone, with this test process holding the pipe's name.
+enum Setting { Alone, BesideServer, BesideServerWithoutBox, PipeTaken };
 
 struct ClientCase {
     const char* name;
     Setting setting;
     std::vector<std::wstring> arguments;
     DWORD exitCode;
-    std::vector<std::string> output;   // each must appear; <DIR> is the folder
+    // Each must appear. <DIR> is the folder, <PID> the server's process id,
+    // <SELF> this test's process id and executable, "1234 (e2e_tests.exe)".
+    std::vector<std::string> output;
 };
 
 const std::string Usage = "usage: QorlSend MESSAGE";
 
 const ClientCase Cases[] = {
     {"CheckAlone", Alone, {L"--check"}, 1, {"FAIL  no server runs in this session"}},
+    {"CheckPipeTaken", PipeTaken, {L"--check"}, 1,
+     {"FAIL  the pipe \\\\.\\pipe\\QorlPipe is held by process <SELF>, not by "
+      "QorlServer.exe: another program has taken the pipe's name",
+      "it may impersonate those that do not ask for identification only"}},
     {"CheckBesideServer", BesideServer, {L"--check"}, 0,
-     {"ok    the server runs from <DIR>", "ok    QorlBox.exe is beside it",
+     {"ok    the pipe's server end is QorlServer.exe, process <PID>, of this session",
+      "ok    the server runs from <DIR>", "ok    QorlBox.exe is beside it",
       "ok    this user can write box.ini in <DIR>", "result: a message sent now would be handled"}},
     {"CheckWithoutBox", BesideServerWithoutBox, {L"--check"}, 1,
      {"FAIL  QorlBox.exe is not in <DIR>"}},
@@ -54,17 +62,34 @@ const ClientCase Cases[] = {
     {"UnknownOption", Alone, {L"--bogus"}, 2, {Usage}},
     {"StopNegative", Alone, {L"--stop", L"-1"}, 2, {Usage}},
     {"StopNotANumber", Alone, {L"--stop", L"ten"}, 2, {Usage}},
-    {"CheckWithArgument", Alone, {L"--check", L"now"}, 2, {Usage}},
+    {"CheckTwoPrinters", Alone, {L"--check", L"A", L"B"}, 2, {Usage}},
 };
 
 class ClientTest : public ServerTest {};
+
+std::string ThisProcess()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring file(path, length);
+    file = file.substr(file.rfind(L'\\') + 1);
+    return std::to_string(GetCurrentProcessId()) + " (" + Utf8(file) + ")";
+}
+
+void Expand(std::string* text, const std::string& mark, const std::string& value)
+{
+    size_t at = text->find(mark);
+    if (at != std::string::npos)
+        text->replace(at, mark.size(), value);
+}
 
 TEST_F(ClientTest, EveryCaseOfTheTable)
 {
     for (const ClientCase& row : Cases) {
         SCOPED_TRACE(row.name);
         std::wstring name(row.name, row.name + strlen(row.name));
-        if (row.setting == Alone) {
+        HANDLE taken = INVALID_HANDLE_VALUE;
+        if (row.setting == Alone || row.setting == PipeTaken) {
             directory = MakeScratchDirectory(name);
         } else {
             directory = MakeProgramDirectory(name, row.setting == BesideServer ? WithBox
@@ -75,12 +100,21 @@ TEST_F(ClientTest, EveryCaseOfTheTable)
         std::wstring client = directory + L"QorlSend.exe";
         ASSERT_TRUE(CopyFileW(ClientUnderTest().c_str(), client.c_str(), FALSE));
 
+        if (row.setting == PipeTaken) {
+            // As any program could, before a server starts: a listening instance.
+            taken = CreateNamedPipeW(L"\\\\.\\pipe\\QorlPipe", PIPE_ACCESS_INBOUND,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 0, 0, 0, NULL);
+            ASSERT_NE(INVALID_HANDLE_VALUE, taken) << GetLastError();
+        }
+
         ProgramRun run = RunProgram(client, row.arguments, directory);
+        if (taken != INVALID_HANDLE_VALUE)
+            CloseHandle(taken);
         EXPECT_EQ(row.exitCode, run.exitCode) << run.output;
         for (std::string expected : row.output) {
-            size_t at = expected.find("<DIR>");
-            if (at != std::string::npos)
-                expected.replace(at, 5, Utf8(directory));
+            Expand(&expected, "<DIR>", Utf8(directory));
+            Expand(&expected, "<PID>", std::to_string(server.id));
+            Expand(&expected, "<SELF>", ThisProcess());
             EXPECT_NE(std::string::npos, run.output.find(expected))
                 << "missing: " << expected << "\nin:\n" << run.output;
         }

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The sender header as an integrator uses it. The sender of docs/protocol.md,
 # taken from the text itself, must compile warning-free as C89 and as C++
-# with both MinGW targets, and, built for 32 bits, deliver a message to the
-# shipped server under Wine and say "no server" once the server is gone.
-#   header_test.sh WINE SOURCE_DIR SERVER_EXE
+# with both MinGW targets, and, built for the server's target (32 bits for
+# the shipped one), deliver a message to the server under Wine and say "no
+# server" once the server is gone. It must open the pipe for identification
+# only: Wine grants full impersonation whatever a client asks, so the flags
+# are read where the header passes them.
+#   header_test.sh WINE SOURCE_DIR SERVER_EXE [i686|x86_64]
 set -euo pipefail
-wine=$1 source=$2 server_exe=$3
+wine=$1 source=$2 server_exe=$3 run=${4:-i686}
 work=$(mktemp -d "${TMPDIR:-/tmp}/qorl-header.XXXXXX")
 server=
 cleanup() {
@@ -25,11 +28,44 @@ for target in i686 x86_64; do
   echo "header: the protocol's sender compiles as C89 and as C++ for $target, no warnings"
 done
 
+# Built again with a CreateFileW of the test's own in front of the header: it
+# says whether the sender asked for identification only, and fails the open.
+cat >"$work/record.h" <<'EOF'
+#include <stdio.h>
+#include <windows.h>
+
+static HANDLE WINAPI RecordCreateFileW(LPCWSTR name, DWORD access, DWORD share,
+                                       LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                       DWORD attributes, HANDLE model)
+{
+    (void)name; (void)access; (void)share; (void)security; (void)disposition; (void)model;
+    if (attributes == (SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION))
+        fputs("open: identification only\n", stderr);
+    else
+        fprintf(stderr, "open: flags 0x%08lX\n", attributes);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+}
+#define CreateFileW RecordCreateFileW
+EOF
+for target in $run; do
+  "$target-w64-mingw32-gcc" -std=c89 "${flags[@]}" -include "$work/record.h" "$work/qsend.c" \
+    -o "$work/record-$target.exe"
+  "$wine" "$work/record-$target.exe" paper_P </dev/null 2>"$work/record.err" && status=0 || status=$?
+  if [ "$status" -ne 1 ] || [ "$(grep -c '^open: ' "$work/record.err")" -ne 1 ] ||
+     ! grep -q '^open: identification only' "$work/record.err"; then
+    echo "FAIL: the protocol's sender ($target) does not open the pipe for identification only" \
+      "(exit $status): $(cat "$work/record.err")"
+    exit 1
+  fi
+done
+echo "header: the protocol's sender opens the pipe with SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION"
+
 mkdir "$work/program"
 cp "$server_exe" "$work/program/QorlServer.exe"
 "$wine" "$work/program/QorlServer.exe" </dev/null >/dev/null 2>&1 &
 server=$!
-qsend() { "$wine" "$work/qsend-i686.exe" "$1" </dev/null 2>"$work/qsend.err"; }
+qsend() { "$wine" "$work/qsend-$run.exe" "$1" </dev/null 2>"$work/qsend.err"; }
 for _ in $(seq 50); do qsend sync && break; sleep 0.2; done
 qsend paper_HeaderTest || { echo "FAIL: qsend exited $?: $(cat "$work/qsend.err")"; exit 1; }
 qsend exit
@@ -41,4 +77,4 @@ qsend paper_Late || status=$?
 if [ "$status" -ne 1 ] || ! grep -q 'no server is running' "$work/qsend.err"; then
   echo "FAIL: without a server qsend exited $status: $(cat "$work/qsend.err")"; exit 1
 fi
-echo "header: the 32-bit sender delivered its message to the shipped server, then reported no server"
+echo "header: the $run sender delivered its message to the server, then reported no server"

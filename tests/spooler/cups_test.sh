@@ -4,6 +4,8 @@
 # level 0, command 3), and "addNewDev_NAME" must read level 5 into 256 bytes
 # and write that buffer back at level 5 with command 0, on another thread.
 # Wine implements neither effect, so the trace is all there is to see.
+# The client's --check PRINTER must tell a missing printer from one that is
+# there, through Wine's spooler as through Windows'.
 #   cups_test.sh WINE BIN_DIR CUPS_ENV_FILE
 # QORL_SERVER names another QorlServer.exe to test (a Unix path), and
 # QORL_WINDOWS_VERSION the Windows version Wine reports to it (e.g. winxp),
@@ -132,8 +134,18 @@ if [ -n "$purge_thread" ] && [ "$purge_thread" = "$queue_thread" ]; then
 fi
 if kill -0 "$server" 2>/dev/null; then echo "FAIL: the server did not end after exit"; fail=1; fi
 
+# --check exits 1 here for the missing server anyway; the printer lines count.
+# Into files: loading the spooler may start Wine's desktop process, which
+# would hold a pipe open after the client has ended.
+checks() {  # printer, expected line (a regex)
+  "$wine" "$client" --check "$1" </dev/null >"$work/check.log" 2>&1
+  grep -q "$2" "$work/check.log" || { echo "FAIL: --check $1:"; cat "$work/check.log"; fail=1; }
+}
+checks QorlCupsNoSuchPrinter '^FAIL  there is no printer "QorlCupsNoSuchPrinter" (ERROR_INVALID_PRINTER_NAME)'
+checks "$purged" "^info  jobs queued on the printer \"$purged\": 0$"
+
 if [ "$fail" -ne 0 ]; then
   echo "--- trace (winspool lines):"; grep ':winspool:' "$trace" | tail -60
   exit 1
 fi
-echo "PASSED: purge and queue-mode calls reach Wine's spooler as expected"
+echo "PASSED: purge and queue-mode calls reach Wine's spooler as expected, and --check tells a missing printer from a present one"

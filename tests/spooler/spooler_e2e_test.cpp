@@ -1,5 +1,6 @@
 // The real server against the stand-in spooler: what a purge and the
-// queue-mode worker do to printers, and how they call the spooler.
+// queue-mode worker do to printers, and how they call the spooler; and what
+// the client tells of a printer this user may or may not manage.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winspool.h>
@@ -25,6 +26,7 @@ protected:
         const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         directory = MakeProgramDirectory(L"spooler-" + std::wstring(name, name + strlen(name)), box);
         ASSERT_TRUE(InstallSpoolerStandIn(directory));
+        ASSERT_TRUE(InstallSpoolerStandIn(directory, L"QorlSend.exe"));
         ASSERT_TRUE(WriteStandInPrinters(directory, printers));
         server = StartServer(directory);
         ASSERT_NE(nullptr, server.process) << "QorlServer.exe did not start";
@@ -329,6 +331,82 @@ TEST_F(SpoolerTest, AfterExitNoUpdateStartsWhileBoxesClose)
     ASSERT_EQ(Sent, Send("paper_Stuck"));
     ASSERT_TRUE(WaitForBoxWindows(L"Stuck  V1.4", 1));
     ExpectNoUpdateAfterExit(8000);
+}
+
+// QorlSend beside the server, on a spooler that refuses "DeniedPrinter" to
+// this user as Windows refuses a standard user: one row a case.
+struct PrinterCheckCase {
+    const char* name;
+    std::vector<std::wstring> arguments;
+    DWORD exitCode;
+    std::vector<std::string> output;   // each must appear
+};
+
+const PrinterCheckCase PrinterChecks[] = {
+    {"Refused", {L"--check", L"DeniedPrinter"}, 1,
+     {"ok    the printer \"DeniedPrinter\" exists",
+      "FAIL  this user may not administer the printer \"DeniedPrinter\" (ERROR_ACCESS_DENIED",
+      "devCancel and addNewDev will do nothing for this user", "Manage Printers permission",
+      "jobs queued on the printer \"DeniedPrinter\": 3", "but devCancel and addNewDev for"}},
+    {"AllowedDirect", {L"--check", L"Direct"}, 0,
+     {"ok    this user may administer the printer \"Direct\"",
+      "info  the printer \"Direct\" prints directly, bypassing the spooler (attributes "
+      "0x00000002): addNewDev would switch it to spooled printing",
+      "info  jobs queued on the printer \"Direct\": 4",
+      "result: a message sent now would be handled, and its status box shown\n"}},
+    {"AllowedSpooled", {L"--check", L"Spooled"}, 0,
+     {"spools, and starts printing once the last page is spooled",
+      "jobs queued on the printer \"Spooled\": 0"}},
+    {"Missing", {L"--check", L"Nowhere"}, 1,
+     {"FAIL  there is no printer \"Nowhere\" (ERROR_INVALID_PRINTER_NAME)",
+      "the spooler's exact name"}},
+    {"ExplainRefused", {L"--explain", L"devCancel_DeniedPrinter"}, 0,
+     {"1. purge every job",
+      "spooler:  this user may not administer the printer \"DeniedPrinter\""}},
+    {"ExplainAllowed", {L"--explain", L"addNewDev_Direct"}, 0,
+     {"spooler:  this user may administer the printer \"Direct\""}},
+    {"ExplainMissing", {L"--explain", L"devCancel_Nowhere"}, 0,
+     {"spooler:  there is no printer \"Nowhere\""}},
+};
+
+TEST_F(SpoolerTest, ClientTellsWhatThisUserMayDoToAPrinterAndChangesNothing)
+{
+    StandInPrinter denied = Printer(L"DeniedPrinter", Direct, 3);
+    denied.denied = true;
+    Start({denied, Printer(L"Direct", Direct, 4), Printer(L"Spooled", Queued)}, WithBox);
+    std::wstring client = directory + L"QorlSend.exe";
+    ASSERT_TRUE(CopyFileW(ClientUnderTest().c_str(), client.c_str(), FALSE));
+
+    for (const PrinterCheckCase& row : PrinterChecks) {
+        SCOPED_TRACE(row.name);
+        ProgramRun run = RunProgram(client, row.arguments, directory);
+        EXPECT_EQ(row.exitCode, run.exitCode) << run.output;
+        for (const std::string& expected : row.output) {
+            EXPECT_NE(std::string::npos, run.output.find(expected))
+                << "missing: " << expected << "\nin:\n" << run.output;
+        }
+    }
+
+    // The full open of DeniedPrinter was refused, as the stand-in refuses it,
+    // and nothing was set, left open or changed.
+    size_t refused = 0;
+    for (const SpoolerCall& call : Calls("open", L"DeniedPrinter")) {
+        if (call.access == static_cast<DWORD>(PRINTER_ALL_ACCESS)) {
+            EXPECT_FALSE(call.ok);
+            EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), call.error);
+            ++refused;
+        }
+    }
+    EXPECT_EQ(2u, refused);   // --check and --explain
+    EXPECT_EQ(0u, CountSpoolerCalls(directory, "set"));
+    EXPECT_TRUE(OpenStandInHandles(directory).empty());
+    EXPECT_EQ(4u, Read(L"Direct").jobs);
+    EXPECT_EQ(Direct, Read(L"Direct").attributes);
+
+    // What --check foretold: the server, as this user, leaves it alone.
+    ASSERT_EQ(Sent, Send("devCancel_DeniedPrinter"));
+    Sync();
+    EXPECT_EQ(3u, Read(L"DeniedPrinter").jobs);
 }
 
 }  // namespace

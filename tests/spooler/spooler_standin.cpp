@@ -38,6 +38,7 @@ StandInPrinter FromRecord(const StandInPrinterRecord& record)
     printer.port = record.port;
     printer.deviceNotSelectedTimeout = record.deviceNotSelectedTimeout;
     printer.transmissionRetryTimeout = record.transmissionRetryTimeout;
+    printer.denied = record.denied != 0;
     return printer;
 }
 
@@ -130,6 +131,7 @@ bool WriteStandInPrinters(const std::wstring& directory,
         Copy(printer.port, record.port);
         record.deviceNotSelectedTimeout = printer.deviceNotSelectedTimeout;
         record.transmissionRetryTimeout = printer.transmissionRetryTimeout;
+        record.denied = printer.denied ? 1 : 0;
     }
     return SaveStandInState(directory.c_str(), state.get());
 }

@@ -25,6 +25,9 @@ struct StandInPrinter {
     std::wstring port = L"QORL:";
     DWORD deviceNotSelectedTimeout = 15000;
     DWORD transmissionRetryTimeout = 45000;
+    // Refuses any open for more than use (PRINTER_READ) with ERROR_ACCESS_DENIED,
+    // as Windows refuses a user without the printer's Manage Printers right.
+    bool denied = false;
     bool present = true;       // false: ReadStandInPrinter found no such printer
 };
 

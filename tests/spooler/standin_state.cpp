@@ -184,6 +184,7 @@ void LoadStandInState(const WCHAR* directory, StandInState* state)
             Wide(fields[6], printer->port);
             printer->deviceNotSelectedTimeout = Number(fields[7]);
             printer->transmissionRetryTimeout = Number(fields[8]);
+            printer->denied = count >= 10 ? Number(fields[9]) : 0;
         } else if (lstrcmpA(fields[0], "handle") == 0 && count >= 4 &&
                    state->handleCount < StandInMaxHandles) {
             StandInHandleRecord* handle = &state->handles[state->handleCount++];
@@ -227,6 +228,8 @@ bool SaveStandInState(const WCHAR* directory, const StandInState* state)
         PutNumber(&line, printer.deviceNotSelectedTimeout);
         Tab(&line);
         PutNumber(&line, printer.transmissionRetryTimeout);
+        Tab(&line);
+        PutNumber(&line, printer.denied);
         Put(&line, "\n");
         ok = WriteText(file, line.text, line.length) && ok;
     }

@@ -7,6 +7,7 @@
 //             bytes its level-5 information needs (0: what its strings take)
 //             <TAB> GetPrinterW delay in ms <TAB> port <TAB>
 //             device-not-selected timeout <TAB> transmission-retry timeout
+//             <TAB> denied (1: refuses to be opened for more than use)
 //     handle  <TAB> number <TAB> printer name <TAB> access asked for
 //   spooler-calls.txt  one line per call, appended
 //     op <TAB> thread id <TAB> printer <TAB> handle <TAB> access or level
@@ -32,6 +33,7 @@ struct StandInPrinterRecord {
     WCHAR port[StandInNameSize];
     DWORD deviceNotSelectedTimeout;
     DWORD transmissionRetryTimeout;
+    DWORD denied;   // nonzero: ERROR_ACCESS_DENIED for more than PRINTER_READ
 };
 
 struct StandInHandleRecord {

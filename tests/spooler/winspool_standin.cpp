@@ -1,7 +1,9 @@
 // A stand-in winspool.drv for the tests: the four spooler calls the server
-// makes, acting on printers kept in a text file beside the DLL instead of the
-// system's spooler, and recording every call. Loaded from the program
-// directory with WINEDLLOVERRIDES="winspool.drv=n".
+// makes (and the level-2 read of QorlSend --check), acting on printers kept
+// in a text file beside the DLL instead of the system's spooler, and
+// recording every call. Loaded from the program directory with
+// WINEDLLOVERRIDES="winspool.drv=n". Unlike Wine's spooler, it can refuse a
+// printer to this user, as Windows refuses a standard user.
 #include <windows.h>
 #include <winspool.h>
 
@@ -88,6 +90,30 @@ void FillLevel5(const StandInPrinterRecord* printer, BYTE* buffer, DWORD size)
     info->TransmissionRetryTimeout = printer->transmissionRetryTimeout;
 }
 
+// Level 2 as QorlSend reads it: names, attributes and the queued jobs.
+DWORD Level2Size(const StandInPrinterRecord* printer)
+{
+    return sizeof(PRINTER_INFO_2W) + StringBytes(printer->name) + StringBytes(printer->port);
+}
+
+void FillLevel2(const StandInPrinterRecord* printer, BYTE* buffer, DWORD size)
+{
+    ZeroMemory(buffer, sizeof(PRINTER_INFO_2W));
+    PRINTER_INFO_2W* info = reinterpret_cast<PRINTER_INFO_2W*>(buffer);
+    BYTE* end = buffer + size;
+    end -= StringBytes(printer->port);
+    CopyMemory(end, printer->port, StringBytes(printer->port));
+    info->pPortName = reinterpret_cast<WCHAR*>(end);
+    end -= StringBytes(printer->name);
+    CopyMemory(end, printer->name, StringBytes(printer->name));
+    info->pPrinterName = reinterpret_cast<WCHAR*>(end);
+    info->Attributes = printer->attributes;
+    info->cJobs = printer->jobs;
+}
+
+// What a user without the right to manage the printer may still ask for.
+const DWORD UseOnly = PRINTER_READ;
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
@@ -117,6 +143,8 @@ extern "C" BOOL WINAPI StandInOpenPrinterW(LPWSTR name, LPHANDLE printer,
     *printer = NULL;
     if (name == NULL || FindStandInPrinterRecord(&State, name) == NULL)
         return End(&call, FALSE, ERROR_INVALID_PRINTER_NAME, false);
+    if (FindStandInPrinterRecord(&State, name)->denied != 0 && (access & ~UseOnly) != 0)
+        return End(&call, FALSE, ERROR_ACCESS_DENIED, false);
     if (State.handleCount == StandInMaxHandles)
         return End(&call, FALSE, ERROR_NOT_ENOUGH_MEMORY, false);
 
@@ -140,15 +168,18 @@ extern "C" BOOL WINAPI StandInGetPrinterW(HANDLE handle, DWORD level, LPBYTE buf
     StandInPrinterRecord* printer = PrinterOf(handle, &call, &access);
     if (printer == NULL)
         return End(&call, FALSE, ERROR_INVALID_HANDLE, false);
-    if (level != 5)
+    if (level != 5 && level != 2)
         return End(&call, FALSE, ERROR_INVALID_LEVEL, false);
     if (needed == NULL)
         return End(&call, FALSE, RPC_X_NULL_REF_POINTER, false);
     DWORD delay = printer->delayMs;
-    *needed = Level5Size(printer);
+    *needed = level == 5 ? Level5Size(printer) : Level2Size(printer);
     BOOL ok = FALSE;
     if (buffer != NULL && size >= *needed) {
-        FillLevel5(printer, buffer, *needed);
+        if (level == 5)
+            FillLevel5(printer, buffer, *needed);
+        else
+            FillLevel2(printer, buffer, *needed);
         ok = TRUE;
     }
     End(&call, ok, ERROR_INSUFFICIENT_BUFFER, false);

@@ -1,0 +1,25 @@
+// What QorlSend learns of a printer without changing it: whether this user
+// may open it as the server does, and its queue setting and jobs.
+#pragma once
+
+#include <windows.h>
+
+enum PrinterRights {
+    PrinterManaged,     // it opens with PRINTER_ALL_ACCESS, as the server opens it
+    PrinterRefused,     // ERROR_ACCESS_DENIED: this user may not manage it
+    PrinterMissing,     // ERROR_INVALID_PRINTER_NAME: no printer of that name
+    PrinterOpenFailed   // another error
+};
+
+// Opens the printer as devCancel and addNewDev do and closes it at once.
+// *error: the open's error, ERROR_SUCCESS when it opened.
+PrinterRights ProbePrinterRights(const WCHAR* name, DWORD* error);
+
+struct PrinterState {
+    DWORD attributes;   // PRINTER_ATTRIBUTE_*
+    DWORD jobs;         // queued now
+};
+
+// Read through a handle for use only, which a user who may not manage the
+// printer still gets. False: *error says why.
+bool ReadPrinterState(const WCHAR* name, PrinterState* state, DWORD* error);
