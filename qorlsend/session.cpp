@@ -53,6 +53,48 @@ bool ExecutableDirectory(DWORD pid, WCHAR* directory)
     return true;
 }
 
+struct ProcessFound {
+    DWORD pid;
+    WCHAR program[MAX_PATH];   // the executable's file name
+    bool thisSession;
+};
+
+// Walks the processes running now and stops at the first that accepts()
+// takes. False when none does, or the processes cannot be listed.
+bool FindProcess(bool (*accepts)(const ProcessFound& process, const void* wanted),
+                 const void* wanted, ProcessFound* found)
+{
+    SessionOfProcess sessionOf = ProcessSessionFunction();
+    DWORD session = 0;
+    if (sessionOf != NULL && !sessionOf(GetCurrentProcessId(), &session))
+        return false;
+    HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (processes == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    bool taken = false;
+    for (BOOL more = Process32FirstW(processes, &entry); more && !taken;
+         more = Process32NextW(processes, &entry)) {
+        found->pid = entry.th32ProcessID;
+        lstrcpynW(found->program, entry.szExeFile, ARRAYSIZE(found->program));
+        found->thisSession = InThisSession(sessionOf, entry.th32ProcessID, session);
+        taken = accepts(*found, wanted);
+    }
+    CloseHandle(processes);
+    return taken;
+}
+
+bool IsServerOfThisSession(const ProcessFound& process, const void* /*wanted*/)
+{
+    return process.thisSession && lstrcmpiW(process.program, ServerProgram) == 0;
+}
+
+bool HasId(const ProcessFound& process, const void* wanted)
+{
+    return process.pid == *static_cast<const DWORD*>(wanted);
+}
+
 }  // namespace
 
 bool ServerMutexExists()
@@ -69,26 +111,11 @@ bool FindServerProcess(DWORD* pid, WCHAR* directory)
 {
     *pid = 0;
     directory[0] = 0;
-    SessionOfProcess sessionOf = ProcessSessionFunction();
-    DWORD session = 0;
-    if (sessionOf != NULL && !sessionOf(GetCurrentProcessId(), &session))
+    ProcessFound server;
+    if (!FindProcess(IsServerOfThisSession, NULL, &server))
         return false;
-    HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (processes == INVALID_HANDLE_VALUE)
-        return false;
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof(entry);
-    bool found = false;
-    for (BOOL more = Process32FirstW(processes, &entry); more && !found;
-         more = Process32NextW(processes, &entry)) {
-        if (lstrcmpiW(entry.szExeFile, ServerProgram) != 0 ||
-            !InThisSession(sessionOf, entry.th32ProcessID, session))
-            continue;
-        *pid = entry.th32ProcessID;
-        found = ExecutableDirectory(entry.th32ProcessID, directory);
-    }
-    CloseHandle(processes);
-    return found;
+    *pid = server.pid;
+    return ExecutableDirectory(server.pid, directory);
 }
 
 PipeOwner FindPipeOwner(HANDLE pipe, DWORD* pid)
@@ -112,24 +139,10 @@ bool DescribeProcess(DWORD pid, WCHAR* program, bool* thisSession)
 {
     program[0] = 0;
     *thisSession = false;
-    SessionOfProcess sessionOf = ProcessSessionFunction();
-    DWORD session = 0;
-    if (sessionOf != NULL && !sessionOf(GetCurrentProcessId(), &session))
+    ProcessFound process;
+    if (!FindProcess(HasId, &pid, &process))
         return false;
-    HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (processes == INVALID_HANDLE_VALUE)
-        return false;
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof(entry);
-    bool found = false;
-    for (BOOL more = Process32FirstW(processes, &entry); more && !found;
-         more = Process32NextW(processes, &entry)) {
-        if (entry.th32ProcessID != pid)
-            continue;
-        found = true;
-        lstrcpynW(program, entry.szExeFile, MAX_PATH);
-        *thisSession = InThisSession(sessionOf, pid, session);
-    }
-    CloseHandle(processes);
-    return found;
+    lstrcpynW(program, process.program, MAX_PATH);
+    *thisSession = process.thisSession;
+    return true;
 }

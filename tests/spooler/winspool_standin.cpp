@@ -75,16 +75,22 @@ DWORD Level5Size(const StandInPrinterRecord* printer)
 }
 
 // Like the system's spooler, the strings go at the end of the space needed.
-void FillLevel5(const StandInPrinterRecord* printer, BYTE* buffer, DWORD size)
+void PlaceNames(const StandInPrinterRecord* printer, BYTE* buffer, DWORD size, WCHAR** name,
+                WCHAR** port)
 {
-    PRINTER_INFO_5W* info = reinterpret_cast<PRINTER_INFO_5W*>(buffer);
     BYTE* end = buffer + size;
     end -= StringBytes(printer->port);
     CopyMemory(end, printer->port, StringBytes(printer->port));
-    info->pPortName = reinterpret_cast<WCHAR*>(end);
+    *port = reinterpret_cast<WCHAR*>(end);
     end -= StringBytes(printer->name);
     CopyMemory(end, printer->name, StringBytes(printer->name));
-    info->pPrinterName = reinterpret_cast<WCHAR*>(end);
+    *name = reinterpret_cast<WCHAR*>(end);
+}
+
+void FillLevel5(const StandInPrinterRecord* printer, BYTE* buffer, DWORD size)
+{
+    PRINTER_INFO_5W* info = reinterpret_cast<PRINTER_INFO_5W*>(buffer);
+    PlaceNames(printer, buffer, size, &info->pPrinterName, &info->pPortName);
     info->Attributes = printer->attributes;
     info->DeviceNotSelectedTimeout = printer->deviceNotSelectedTimeout;
     info->TransmissionRetryTimeout = printer->transmissionRetryTimeout;
@@ -100,13 +106,7 @@ void FillLevel2(const StandInPrinterRecord* printer, BYTE* buffer, DWORD size)
 {
     ZeroMemory(buffer, sizeof(PRINTER_INFO_2W));
     PRINTER_INFO_2W* info = reinterpret_cast<PRINTER_INFO_2W*>(buffer);
-    BYTE* end = buffer + size;
-    end -= StringBytes(printer->port);
-    CopyMemory(end, printer->port, StringBytes(printer->port));
-    info->pPortName = reinterpret_cast<WCHAR*>(end);
-    end -= StringBytes(printer->name);
-    CopyMemory(end, printer->name, StringBytes(printer->name));
-    info->pPrinterName = reinterpret_cast<WCHAR*>(end);
+    PlaceNames(printer, buffer, size, &info->pPrinterName, &info->pPortName);
     info->Attributes = printer->attributes;
     info->cJobs = printer->jobs;
 }
