@@ -64,11 +64,8 @@ void ReportWindows()
     ZeroMemory(&version, sizeof(version));
     version.dwOSVersionInfoSize = sizeof(version);
     typedef LONG(WINAPI * RtlGetVersionFunction)(OSVERSIONINFOW*);
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     RtlGetVersionFunction rtlGetVersion =
-        ntdll == NULL ? NULL
-                      : reinterpret_cast<RtlGetVersionFunction>(
-                            reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+        LookUpFunction<RtlGetVersionFunction>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
     if (rtlGetVersion == NULL || rtlGetVersion(&version) != 0)
         GetVersionExW(&version);
     Info(L"Windows %lu.%lu build %lu, ANSI code page %u", version.dwMajorVersion,

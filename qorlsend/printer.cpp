@@ -4,6 +4,8 @@
 
 #include <winspool.h>
 
+#include "session.h"
+
 namespace {
 
 const int PrinterNameSize = 256;
@@ -23,11 +25,6 @@ union Level2Buffer {
 };
 Level2Buffer Level2;
 
-FARPROC Function(HMODULE module, const char* name)
-{
-    return module == NULL ? NULL : GetProcAddress(module, name);
-}
-
 // Loaded when a printer is first looked at, not imported: most runs never
 // look at one, and loading the spooler is not free (under Wine it starts the
 // desktop process, which inherits this program's output handles).
@@ -36,12 +33,9 @@ bool LoadSpooler(DWORD* error)
     if (OpenPrinterCall != NULL)
         return true;
     HMODULE spooler = LoadLibraryW(L"winspool.drv");
-    OpenPrinterFunction open = reinterpret_cast<OpenPrinterFunction>(
-        reinterpret_cast<void*>(Function(spooler, "OpenPrinterW")));
-    GetPrinterCall = reinterpret_cast<GetPrinterFunction>(
-        reinterpret_cast<void*>(Function(spooler, "GetPrinterW")));
-    ClosePrinterCall = reinterpret_cast<ClosePrinterFunction>(
-        reinterpret_cast<void*>(Function(spooler, "ClosePrinter")));
+    OpenPrinterFunction open = LookUpFunction<OpenPrinterFunction>(spooler, "OpenPrinterW");
+    GetPrinterCall = LookUpFunction<GetPrinterFunction>(spooler, "GetPrinterW");
+    ClosePrinterCall = LookUpFunction<ClosePrinterFunction>(spooler, "ClosePrinter");
     if (open == NULL || GetPrinterCall == NULL || ClosePrinterCall == NULL) {
         *error = spooler == NULL ? GetLastError() : ERROR_PROC_NOT_FOUND;
         return false;

@@ -14,10 +14,8 @@ typedef BOOL(WINAPI* SessionOfProcess)(DWORD, DWORD*);
 
 SessionOfProcess ProcessSessionFunction()
 {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    return kernel32 == NULL ? NULL
-                            : reinterpret_cast<SessionOfProcess>(reinterpret_cast<void*>(
-                                  GetProcAddress(kernel32, "ProcessIdToSessionId")));
+    return LookUpFunction<SessionOfProcess>(GetModuleHandleW(L"kernel32.dll"),
+                                            "ProcessIdToSessionId");
 }
 
 // Vista's: looked up, so that the imports stay XP's. XP cannot tell who
@@ -121,11 +119,8 @@ bool FindServerProcess(DWORD* pid, WCHAR* directory)
 PipeOwner FindPipeOwner(HANDLE pipe, DWORD* pid)
 {
     *pid = 0;
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    PipeServerOfClient serverOf =
-        kernel32 == NULL ? NULL
-                         : reinterpret_cast<PipeServerOfClient>(reinterpret_cast<void*>(
-                               GetProcAddress(kernel32, "GetNamedPipeServerProcessId")));
+    PipeServerOfClient serverOf = LookUpFunction<PipeServerOfClient>(
+        GetModuleHandleW(L"kernel32.dll"), "GetNamedPipeServerProcessId");
     if (serverOf == NULL)
         return PipeOwnerUntold;
     ULONG id = 0;

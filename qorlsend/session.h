@@ -5,6 +5,16 @@
 
 const WCHAR ServerProgram[] = L"QorlServer.exe";
 
+// A function of a loaded system DLL, looked up rather than imported so that
+// the imports stay what XP is documented to have; NULL where it is missing.
+template <typename Function>
+Function LookUpFunction(HMODULE module, const char* name)
+{
+    return module == NULL ? NULL
+                          : reinterpret_cast<Function>(
+                                reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 // The single-instance mutex is there (or there but not ours to open): a
 // server runs in this session. It goes when the server's process has ended.
 bool ServerMutexExists();

@@ -110,14 +110,13 @@ TEST_F(ClientTest, EveryCaseOfTheTable)
         ProgramRun run = RunProgram(client, row.arguments, directory);
         if (taken != INVALID_HANDLE_VALUE)
             CloseHandle(taken);
-        EXPECT_EQ(row.exitCode, run.exitCode) << run.output;
-        for (std::string expected : row.output) {
-            Expand(&expected, "<DIR>", Utf8(directory));
-            Expand(&expected, "<PID>", std::to_string(server.id));
-            Expand(&expected, "<SELF>", ThisProcess());
-            EXPECT_NE(std::string::npos, run.output.find(expected))
-                << "missing: " << expected << "\nin:\n" << run.output;
+        std::vector<std::string> expected = row.output;
+        for (std::string& text : expected) {
+            Expand(&text, "<DIR>", Utf8(directory));
+            Expand(&text, "<PID>", std::to_string(server.id));
+            Expand(&text, "<SELF>", ThisProcess());
         }
+        ExpectRun(run, row.exitCode, expected);
         if (row.setting == BesideServer && row.arguments[0] == L"--stop") {
             EXPECT_EQ(0u, WaitForExit(server, 0));   // ended, not only said so
         }

@@ -6,6 +6,17 @@
 
 #include "harness.h"
 
+// A program's exit code, and texts that must each appear in its output.
+inline void ExpectRun(const ProgramRun& run, DWORD exitCode,
+                      const std::vector<std::string>& texts)
+{
+    EXPECT_EQ(exitCode, run.exitCode) << run.output;
+    for (const std::string& text : texts) {
+        EXPECT_NE(std::string::npos, run.output.find(text))
+            << "missing: " << text << "\nin:\n" << run.output;
+    }
+}
+
 class ServerTest : public ::testing::Test {
 protected:
     void Start(BoxKind box = WithBox)

@@ -3,11 +3,11 @@
 # evidence for Windows Installer (msiinfo), then its effect under Wine's
 # msiexec (installer_test.cpp), with a package of a higher version built
 # here from a copy of the sources.
-#   installer_test.sh WINE SOURCE BUILD_ROOT PRESET NEXT_VERSION TESTS [PACKAGE]
+#   installer_test.sh WINE SOURCE BUILD_ROOT PRESET VERSION NEXT_VERSION TESTS [PACKAGE]
 # PACKAGE: the release's own package; without it, one is made from the
 # PRESET build's programs.
 set -uo pipefail
-wine=$1 src=$2 build=$3 preset=$4 next=$5 tests=$6 package=${7:-}
+wine=$1 src=$2 build=$3 preset=$4 version=$5 next=$6 tests=$7 package=${8:-}
 work=$build/installer-$preset
 upgrade_code='{7D3F2A91-5C4E-4B6A-9E07-1A2B3C4D5E6F}'
 status=0
@@ -16,7 +16,6 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$src" log -1 --format=%c
 
 rm -rf "$work"
 mkdir -p "$work/stage" "$work/next-stage" "$work/src"
-version=$(sed -n 's/^project(QorlServer VERSION \([0-9.]*\) .*/\1/p' "$src/CMakeLists.txt")
 if [ -z "$package" ]; then
   cp "$build/$preset/bin/QorlServer.exe" "$build/$preset/bin/QorlSend.exe" "$work/stage/"
   bash "$src/scripts/msi" "$work/stage" "$work/current.msi" || exit 1

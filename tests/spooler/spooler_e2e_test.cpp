@@ -7,7 +7,7 @@
 
 #include <set>
 
-#include "../e2e/harness.h"
+#include "../e2e/e2e_fixture.h"
 #include "spooler_standin.h"
 
 namespace {
@@ -379,12 +379,7 @@ TEST_F(SpoolerTest, ClientTellsWhatThisUserMayDoToAPrinterAndChangesNothing)
 
     for (const PrinterCheckCase& row : PrinterChecks) {
         SCOPED_TRACE(row.name);
-        ProgramRun run = RunProgram(client, row.arguments, directory);
-        EXPECT_EQ(row.exitCode, run.exitCode) << run.output;
-        for (const std::string& expected : row.output) {
-            EXPECT_NE(std::string::npos, run.output.find(expected))
-                << "missing: " << expected << "\nin:\n" << run.output;
-        }
+        ExpectRun(RunProgram(client, row.arguments, directory), row.exitCode, row.output);
     }
 
     // The full open of DeniedPrinter was refused, as the stand-in refuses it,
