@@ -47,6 +47,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         return 0;
     }
 
+    // Before the two threads, which both use it; and before anything could
+    // load winspool.drv by name, which then finds this one, loaded by path.
+    // Unbound, the spooler commands do nothing.
+    BindSpooler();
+
     static WCHAR appTitle[ResourceTextSize];
     static WCHAR className[ResourceTextSize];
     LoadStringW(instance, IDS_APP_TITLE, appTitle, ResourceTextSize);

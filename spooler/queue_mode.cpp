@@ -2,8 +2,6 @@
 // thread, so a slow spooler never delays the pipe.
 #include "spooler.h"
 
-#include <winspool.h>
-
 namespace {
 
 CRITICAL_SECTION SlotLock;
@@ -60,7 +58,7 @@ void SetQueuedMode(const WCHAR* printerName)
     lstrcpynW(name, printerName, ARRAYSIZE(name));
     PRINTER_DEFAULTSW defaults = {NULL, NULL, PRINTER_ALL_ACCESS};
     HANDLE printer;
-    if (!OpenPrinterW(name, &printer, &defaults))
+    if (!Spooler.OpenPrinterW(name, &printer, &defaults))
         return;
 
     // The record and the strings stored after it, in a buffer of its own size.
@@ -69,10 +67,10 @@ void SetQueuedMode(const WCHAR* printerName)
         BYTE bytes[PrinterInfoSize];
     } buffer;
     DWORD needed = 0;
-    if (GetPrinterW(printer, 5, buffer.bytes, sizeof(buffer.bytes), &needed)) {
+    if (Spooler.GetPrinterW(printer, 5, buffer.bytes, sizeof(buffer.bytes), &needed)) {
         buffer.info.Attributes &= ~PRINTER_ATTRIBUTE_DIRECT;
         buffer.info.Attributes |= PRINTER_ATTRIBUTE_QUEUED;
-        SetPrinterW(printer, 5, buffer.bytes, 0);
+        Spooler.SetPrinterW(printer, 5, buffer.bytes, 0);
     }
-    ClosePrinter(printer);
+    Spooler.ClosePrinter(printer);
 }

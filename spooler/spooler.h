@@ -3,8 +3,23 @@
 #pragma once
 
 #include <windows.h>
+#include <winspool.h>
 
 const DWORD PrinterInfoSize = 256;
+
+// The spooler's functions, bound from the system folder's winspool.drv
+// rather than imported (see system_library.cpp). Set once at start-up,
+// before the pipe server and the worker start; read-only afterwards. Unbound,
+// OpenPrinterW fails, so the spooler commands do nothing.
+struct SpoolerFunctions {
+    BOOL(WINAPI* OpenPrinterW)(LPWSTR, LPHANDLE, LPPRINTER_DEFAULTSW);
+    BOOL(WINAPI* GetPrinterW)(HANDLE, DWORD, LPBYTE, DWORD, LPDWORD);
+    BOOL(WINAPI* SetPrinterW)(HANDLE, DWORD, LPBYTE, DWORD);
+    BOOL(WINAPI* ClosePrinter)(HANDLE);
+};
+extern SpoolerFunctions Spooler;
+// All four or none.
+bool BindSpooler();
 
 // Pipe server thread.
 void PurgePrinterJobs(const WCHAR* printerName);

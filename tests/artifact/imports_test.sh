@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Shows that scripts/check-artifact fails on imports it must refuse: it
 # builds throwaway XP-flagged 32-bit console programs importing a post-XP
-# function, a function missing from the allow-list, and a function by
-# ordinal, and requires each to fail naming that import alone; then requires
-# the shipped executable to pass. Usage: imports_test.sh [--console] EXE
+# function, a function missing from the allow-list, a function by ordinal
+# and one of a DLL that is no KnownDLL, and requires each to fail naming that
+# import alone; then requires the shipped executable to pass.
+# Usage: imports_test.sh [--console] EXE
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 shipped=("$@")
@@ -54,6 +55,15 @@ EOF
 build "$tmp/ordinal.c" -L"$tmp" -lord -o "$tmp/ordinal.exe"
 refused "import by ordinal" "$tmp/ordinal.exe" \
   "artifact check: ordinal.exe imports ordinal 7 of USER32.dll (by ordinal, not by name)"
+
+cat >"$tmp/winspool.c" <<'EOF'
+#include <windows.h>
+#include <winspool.h>
+int wmain(void) { return ClosePrinter(NULL); }
+EOF
+build "$tmp/winspool.c" -lwinspool -o "$tmp/winspool.exe"
+refused "WINSPOOL.DRV, no KnownDLL" "$tmp/winspool.exe" \
+  "artifact check: winspool.exe imports from WINSPOOL.DRV, which is not marked known on the allow-list: Windows would look for it in the program's folder first"
 
 bash "$root/scripts/check-artifact" "${shipped[@]}" >/dev/null ||
   { echo "imports test: shipped ${shipped[*]}: FAILED the check"; exit 1; }

@@ -25,6 +25,9 @@ protected:
     {
         const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         directory = MakeProgramDirectory(L"spooler-" + std::wstring(name, name + strlen(name)), box);
+        // Where Windows looks first for a DLL that is no KnownDLL.
+        ASSERT_TRUE(CopyFileW(FileFromEnvironment(L"QORL_PLANTED", L"planted\\winspool.drv").c_str(),
+                              (directory + L"winspool.drv").c_str(), FALSE));
         ASSERT_TRUE(InstallSpoolerStandIn(directory));
         ASSERT_TRUE(InstallSpoolerStandIn(directory, L"QorlSend.exe"));
         ASSERT_TRUE(WriteStandInPrinters(directory, printers));
@@ -36,6 +39,8 @@ protected:
     {
         StopServer(&server);
         UseSystemSpooler();
+        EXPECT_FALSE(FileExists(directory + L"planted-winspool-loaded"))
+            << "the winspool.drv beside the programs was loaded";
     }
 
     StandInPrinter Read(const std::wstring& name) { return ReadStandInPrinter(directory, name); }
@@ -342,6 +347,10 @@ struct PrinterCheckCase {
     std::vector<std::string> output;   // each must appear
 };
 
+// Name and port past what the server's 256-byte level-5 read holds.
+const wchar_t LongName[] =
+    L"Qorl QL-820 label printer, dispatch hall 2, loading bay 3, east wall, station 14";
+
 const PrinterCheckCase PrinterChecks[] = {
     {"Refused", {L"--check", L"DeniedPrinter"}, 1,
      {"ok    the printer \"DeniedPrinter\" exists",
@@ -367,13 +376,18 @@ const PrinterCheckCase PrinterChecks[] = {
      {"spooler:  this user may administer the printer \"Direct\""}},
     {"ExplainMissing", {L"--explain", L"devCancel_Nowhere"}, 0,
      {"spooler:  there is no printer \"Nowhere\""}},
+    {"LongName", {L"--check", LongName}, 0, {"addNewDev would leave"}},
+    {"ExplainLongName", {L"--explain", std::wstring(L"addNewDev_") + LongName}, 0,
+     {"addNewDev would leave"}},
 };
 
 TEST_F(SpoolerTest, ClientTellsWhatThisUserMayDoToAPrinterAndChangesNothing)
 {
     StandInPrinter denied = Printer(L"DeniedPrinter", Direct, 3);
     denied.denied = true;
-    Start({denied, Printer(L"Direct", Direct, 4), Printer(L"Spooled", Queued)}, WithBox);
+    StandInPrinter longName = Printer(LongName, Direct);
+    longName.port = L"WSD-6d4f1c2e-8b3a-4f5d-9e7c-1a2b3c4d5e6f";
+    Start({denied, Printer(L"Direct", Direct, 4), Printer(L"Spooled", Queued), longName}, WithBox);
     std::wstring client = directory + L"QorlSend.exe";
     ASSERT_TRUE(CopyFileW(ClientUnderTest().c_str(), client.c_str(), FALSE));
 
@@ -402,6 +416,9 @@ TEST_F(SpoolerTest, ClientTellsWhatThisUserMayDoToAPrinterAndChangesNothing)
     ASSERT_EQ(Sent, Send("devCancel_DeniedPrinter"));
     Sync();
     EXPECT_EQ(3u, Read(L"DeniedPrinter").jobs);
+    ASSERT_TRUE(AddAndWait(LongName));
+    EXPECT_TRUE(Calls("set", LongName).empty());
+    EXPECT_EQ(Direct, Read(LongName).attributes);
 }
 
 }  // namespace

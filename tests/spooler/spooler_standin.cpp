@@ -9,12 +9,30 @@ namespace {
 
 // Wine's per-program load order. Set in the environment of a process the
 // test starts, WINEDLLOVERRIDES has no effect; this key does. Native first,
-// then builtin: a server whose directory lacks the stand-in gets Wine's own.
+// then builtin: the stand-in in the system folder for these programs, Wine's
+// own spooler for every other. On Windows this is the order for any DLL that
+// is no KnownDLL, so a winspool.drv beside a program would come first.
 const wchar_t AppDefaults[] = L"Software\\Wine\\AppDefaults\\";
 const wchar_t Overrides[] = L"\\DllOverrides";
 const wchar_t NativeFirst[] = L"native,builtin";
 
 std::vector<std::wstring> OverriddenPrograms;
+
+// Where the programs load the DLL from: the system folder of its bitness,
+// SysWOW64 for a 32-bit one. Empty if it is no DLL.
+std::wstring SystemPathFor(const std::string& dll)
+{
+    DWORD header = dll.size() >= 0x40 ? *reinterpret_cast<const DWORD*>(&dll[0x3C]) : 0;
+    if (header == 0 || dll.size() < header + 6)
+        return std::wstring();
+    WCHAR folder[MAX_PATH] = L"";
+    if (*reinterpret_cast<const WORD*>(&dll[header + 4]) == IMAGE_FILE_MACHINE_I386 &&
+        sizeof(void*) == 8)
+        GetSystemWow64DirectoryW(folder, MAX_PATH);
+    else
+        GetSystemDirectoryW(folder, MAX_PATH);
+    return folder[0] == 0 ? std::wstring() : folder + std::wstring(L"\\winspool.drv");
+}
 
 void Copy(const std::wstring& text, WCHAR* out)
 {
@@ -78,7 +96,12 @@ StandInPrinter Printer(const std::wstring& name, DWORD attributes, DWORD jobs)
 bool InstallSpoolerStandIn(const std::wstring& directory, const std::wstring& serverName)
 {
     std::wstring source = FileFromEnvironment(L"QORL_STANDIN", L"standin\\winspool.drv");
-    if (!CopyFileW(source.c_str(), (directory + L"winspool.drv").c_str(), FALSE))
+    std::string bytes = ReadFileBytes(source);
+    std::wstring target = SystemPathFor(bytes);
+    // Left there: a program still running may hold it, and it only acts for
+    // the programs given the key below.
+    if (target.empty() || (ReadFileBytes(target) != bytes &&
+                           !CopyFileW(source.c_str(), target.c_str(), FALSE)))
         return false;
     {
         Locked lock(directory);

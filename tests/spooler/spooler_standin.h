@@ -1,5 +1,6 @@
-// The test side of the stand-in spooler: put it beside a server, give it
-// printers, and read back what the server did to them and how it called.
+// The test side of the stand-in spooler: put it where a server loads the
+// spooler from, give it printers, and read back what the server did to them
+// and how it called.
 //
 //   std::wstring dir = MakeProgramDirectory(L"name", WithoutBox);
 //   InstallSpoolerStandIn(dir);                  // before StartServer
@@ -47,9 +48,11 @@ struct SpoolerCall {
     DWORD error;           // the last error when not ok
 };
 
-// Copies the stand-in into the program directory with no printers and no
-// calls, and has every server named serverName started from now on (by any
-// process in the prefix) load it from its program directory if it is there.
+// Copies the stand-in into the prefix's system folder of its bitness, where
+// the programs load winspool.drv from, and gives the program directory no
+// printers and no calls: the stand-in keeps them beside the program that
+// loaded it. Every program named serverName started from now on (by any
+// process in the prefix) loads it instead of Wine's own spooler.
 bool InstallSpoolerStandIn(const std::wstring& directory,
                            const std::wstring& serverName = L"QorlServer.exe");
 // Servers started from now on use Wine's spooler again.

@@ -1,9 +1,11 @@
 // A stand-in winspool.drv for the tests: the four spooler calls the server
 // makes (and the level-2 read of QorlSend --check), acting on printers kept
-// in a text file beside the DLL instead of the system's spooler, and
-// recording every call. Loaded from the program directory with
-// WINEDLLOVERRIDES="winspool.drv=n". Unlike Wine's spooler, it can refuse a
-// printer to this user, as Windows refuses a standard user.
+// in a text file beside the program that loaded it instead of the system's
+// spooler, and recording every call. It sits in the prefix's system folder,
+// where the programs load the spooler from, and only programs whose Wine
+// load order puts native first load it; every other gets Wine's own. Unlike
+// Wine's spooler, it can refuse a printer to this user, as Windows refuses a
+// standard user.
 #include <windows.h>
 #include <winspool.h>
 
@@ -119,7 +121,8 @@ const DWORD UseOnly = PRINTER_READ;
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
-        DWORD length = GetModuleFileNameW(instance, StateDirectory, MAX_PATH);
+        // The program's directory: each test's own, as the DLL is shared.
+        DWORD length = GetModuleFileNameW(NULL, StateDirectory, MAX_PATH);
         while (length > 0 && StateDirectory[length - 1] != L'\\')
             --length;
         StateDirectory[length] = 0;
