@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
 #include <windows.h>
 
@@ -36,6 +37,7 @@ struct Step {
 };
 
 const Step Lifecycle[] = {
+    {"per-machine refused", L"/i", L"QORL_MSI", L"ALLUSERS=1", 1603, nullptr, 0, Gone, L""},
     {"install", L"/i", L"QORL_MSI", L"", 0, Current, 1, Kept, L""},
     {"upgrade while a box shows", L"/i", L"QORL_MSI_NEXT", L"", 0, Next, 1, Kept, L""},
     {"older version refused", L"/i", L"QORL_MSI", L"", 1603, Next, 1, Kept, L""},
@@ -148,6 +150,7 @@ void RunSteps(const Step* steps, size_t count, const std::wstring& folder)
 {
     std::wstring log = MakeScratchDirectory(L"msiexec-log") + L"msiexec.log";
     DWORD boxPid = 0;
+    bool boxShown = false;
     for (const Step* step = steps; step != steps + count; ++step) {
         SCOPED_TRACE(step->name);
         DWORD pid = 0;
@@ -169,6 +172,12 @@ void RunSteps(const Step* steps, size_t count, const std::wstring& folder)
             EXPECT_EQ(Utf8(folder + ServerName), Utf8(path));
             EXPECT_EQ(step->running, FileVersion(path));
         }
+        // The stop's one line in the log: what it found, and whom it stopped.
+        std::string stopLine = old == NULL ? "QorlStop: no server of this session was running"
+                                           : "QorlStop: stopped QorlServer.exe, process " +
+                                                 std::to_string(oldPid) + " (";
+        EXPECT_TRUE(step->exitCode != 0 || ReadFileBytes(log).find(stopLine) != std::string::npos)
+            << "no \"" << stopLine << "\" in the log";
         if (old != NULL && step->exitCode != 0) {
             EXPECT_EQ(oldPid, pid) << "a refused package touched the server";
         } else if (old != NULL) {
@@ -201,7 +210,8 @@ void RunSteps(const Step* steps, size_t count, const std::wstring& folder)
             EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
         }
 
-        if (step == steps) {   // a message, and a box as the vendor's would show
+        if (step->running && !boxShown) {   // a message, and a box as the vendor's would show
+            boxShown = true;
             ASSERT_TRUE(CopyFileW((BuildDirectory() + L"QorlBox.exe").c_str(),
                                   (folder + L"QorlBox.exe").c_str(), FALSE));
             for (int i = 0; i < 100 && Send("paper_Label Printer 1") == NoServer; ++i)

@@ -1,0 +1,63 @@
+// The package's stop (custom action type 65, run before InstallValidate):
+// ends the server of the installing user's session, as QorlSend --stop
+// does, but with no console window, and says in one line of the install
+// log what it found and did. The stopped server's path goes into
+// QORL_STOPPED_SERVER, from which a failed or cancelled install starts it
+// again. Its result is never a failure: a server that will not stop is
+// left to Windows Installer's own handling of files in use.
+#include <windows.h>
+
+#include <msi.h>
+#include <msiquery.h>
+
+#include "../qorlsend/stop.h"
+
+namespace {
+
+const DWORD StopSeconds = 10;   // as QorlSend --stop
+const WCHAR StoppedProperty[] = L"QORL_STOPPED_SERVER";
+
+// Field 0 only refers to field 1, so nothing in a path ([, ], {) is taken
+// for a property or a field by the record's formatting.
+void LogLine(MSIHANDLE install, const WCHAR* text)
+{
+    MSIHANDLE record = MsiCreateRecord(1);
+    if (record == 0)
+        return;
+    MsiRecordSetStringW(record, 0, L"[1]");
+    MsiRecordSetStringW(record, 1, text);
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+    MsiCloseHandle(record);
+}
+
+}  // namespace
+
+extern "C" UINT __stdcall StopServer(MSIHANDLE install)
+{
+    StopReport report;
+    StopSessionServer(StopSeconds, &report);
+    const WCHAR* program = report.program[0] != 0 ? report.program : L"path unknown";
+    // Room for the longest line: the text around a MAX_PATH path and two numbers.
+    WCHAR line[MAX_PATH + 128];
+    switch (report.outcome) {
+    case StopNoServer:
+        lstrcpyW(line, L"QorlStop: no server of this session was running");
+        break;
+    case StopEnded:
+        wsprintfW(line, L"QorlStop: stopped QorlServer.exe, process %lu (%s), in %lu.%lu s",
+                  report.pid, program, report.elapsedMs / 1000, report.elapsedMs % 1000 / 100);
+        if (report.program[0] != 0)
+            MsiSetPropertyW(install, StoppedProperty, report.program);
+        break;
+    case StopStillRunning:
+        wsprintfW(line,
+                  L"QorlStop: QorlServer.exe, process %lu, still runs after %lu s; "
+                  L"Windows Installer's files-in-use handling decides",
+                  report.pid, StopSeconds);
+        break;
+    default:
+        return ERROR_SUCCESS;
+    }
+    LogLine(install, line);
+    return ERROR_SUCCESS;
+}
