@@ -8,10 +8,12 @@
 #include <winspool.h>
 
 #include "../include/qorl_send.h"
+#include "../spooler/spooler.h"
 #include "../status/status_message.h"
 #include "console.h"
 #include "printer.h"
 #include "session.h"
+#include "strings.h"
 
 namespace {
 
@@ -35,7 +37,7 @@ void Ok(const WCHAR* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    Finding(L"ok    ", format, arguments);
+    Finding(Text(IDS_LABEL_OK), format, arguments);
     va_end(arguments);
 }
 
@@ -44,7 +46,7 @@ void Fail(const WCHAR* format, ...)
     *Verdict = false;
     va_list arguments;
     va_start(arguments, format);
-    Finding(L"FAIL  ", format, arguments);
+    Finding(Text(IDS_LABEL_FAIL), format, arguments);
     va_end(arguments);
 }
 
@@ -52,7 +54,7 @@ void Info(const WCHAR* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    Finding(L"info  ", format, arguments);
+    Finding(Text(IDS_LABEL_INFO), format, arguments);
     va_end(arguments);
 }
 
@@ -68,22 +70,33 @@ void ReportWindows()
         LookUpFunction<RtlGetVersionFunction>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
     if (rtlGetVersion == NULL || rtlGetVersion(&version) != 0)
         GetVersionExW(&version);
-    Info(L"Windows %lu.%lu build %lu, ANSI code page %u", version.dwMajorVersion,
-         version.dwMinorVersion, version.dwBuildNumber, GetACP());
+    UINT system = GetACP();
+    UINT names = NameCodePage();
+    if (names == system) {
+        Info(Text(IDS_CHECK_3), version.dwMajorVersion,
+             version.dwMinorVersion, version.dwBuildNumber, system);
+        return;
+    }
+    Info(Text(IDS_CHECK_4),
+         version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber, system, names,
+         system);
 }
 
-// Who holds the server end of the pipe. False, said as a FAIL, when it is
-// not the server of this session.
+// The QorlServer.exe processes of this session: the first, and how many.
+DWORD ServerPid = 0;
+int ServerCount = 0;
+
+// Who holds the server end of the pipe, by process. False, said as a FAIL,
+// when it is not the server of this session.
 bool CheckPipeOwner(HANDLE pipe)
 {
     DWORD pid;
     switch (FindPipeOwner(pipe, &pid)) {
     case PipeOwnerUntold:
-        Info(L"who holds the pipe's name cannot be told on this Windows (it has no "
-             L"GetNamedPipeServerProcessId, which came with Vista)");
+        Info(Text(IDS_CHECK_5));
         return true;
     case PipeOwnerFailed:
-        Info(L"who holds the pipe's name could not be told (error %lu)", GetLastError());
+        Info(Text(IDS_CHECK_6), GetLastError());
         return true;
     case PipeOwnerFound:
         break;
@@ -91,22 +104,25 @@ bool CheckPipeOwner(HANDLE pipe)
     WCHAR program[MAX_PATH];
     bool thisSession = false;
     if (!DescribeProcess(pid, program, &thisSession))
-        lstrcpynW(program, L"a program that has ended or cannot be seen", ARRAYSIZE(program));
+        lstrcpynW(program, Text(IDS_CHECK_7), ARRAYSIZE(program));
     if (lstrcmpiW(program, ServerProgram) != 0) {
-        Fail(L"the pipe %s is held by process %lu (%s), not by QorlServer.exe: another "
-             L"program has taken the pipe's name. Senders talk to it, and it may impersonate "
-             L"those that do not ask for identification only; end that program and find out "
-             L"why it runs, then start the server (support.md)",
+        Fail(Text(IDS_CHECK_8),
              QORL_PIPE_NAME, pid, program);
         return false;
     }
     if (!thisSession) {
-        Fail(L"the pipe %s is held by QorlServer.exe process %lu of another session: it gets "
-             L"the messages sent here, and shows its boxes there",
+        Fail(Text(IDS_CHECK_9),
              QORL_PIPE_NAME, pid);
         return false;
     }
-    Ok(L"the pipe's server end is QorlServer.exe, process %lu, of this session", pid);
+    // Only one process can be the server: a second of that name either
+    // ended at once or is another program under the server's name.
+    if (ServerCount > 1 || pid != ServerPid) {
+        Fail(Text(IDS_CHECK_10),
+             QORL_PIPE_NAME, pid, ServerCount);
+        return false;
+    }
+    Ok(Text(IDS_CHECK_11), pid);
     return true;
 }
 
@@ -122,30 +138,27 @@ void CheckPipe(bool running)
         if (!ours)
             return;
         if (running)
-            Ok(L"the pipe %s opens for writing for this user", QORL_PIPE_NAME);
+            Ok(Text(IDS_CHECK_12), QORL_PIPE_NAME);
         else
-            Fail(L"the pipe %s exists, but no server of this session owns it: a server of "
-                 L"another session gets the messages sent here, and shows its boxes there",
+            Fail(Text(IDS_CHECK_13),
                  QORL_PIPE_NAME);
         return;
     }
     case QORL_SEND_BUSY:
-        Ok(L"the pipe %s is there, busy with other clients for %lu ms", QORL_PIPE_NAME,
-           PipeWait);
+        Fail(Text(IDS_CHECK_14),
+             QORL_PIPE_NAME, PipeWait);
         return;
     case QORL_SEND_NO_SERVER:
         if (running)
-            Fail(L"the pipe %s is missing although the server runs: it could not create it; "
-                 L"stop it with QorlSend --stop and start it again",
+            Fail(Text(IDS_CHECK_15),
                  QORL_PIPE_NAME);
         return;
     case QORL_SEND_ACCESS_DENIED:
-        Fail(L"the pipe %s refuses this user (ERROR_ACCESS_DENIED): a server of another user "
-             L"owns it; send as that user, or stop that server (support.md)",
+        Fail(Text(IDS_CHECK_16),
              QORL_PIPE_NAME);
         return;
     default:
-        Fail(L"the pipe %s does not open for writing (error %lu)", QORL_PIPE_NAME, error);
+        Fail(Text(IDS_CHECK_17), QORL_PIPE_NAME, error);
         return;
     }
 }
@@ -177,24 +190,21 @@ void CheckFolder(const WCHAR* directory)
     wsprintfW(path, L"%s%s", directory, BoxProgram);
     DWORD attributes = GetFileAttributesW(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        Ok(L"%s is beside it", BoxProgram);
+        Ok(Text(IDS_CHECK_18), BoxProgram);
     else
-        Fail(L"%s is not in %s: reports are written, but no status box starts; install it "
-             L"beside QorlServer.exe",
+        Fail(Text(IDS_CHECK_19),
              BoxProgram, directory);
 
     DWORD error = WriteError(directory);
     if (error == ERROR_SUCCESS)
-        Ok(L"this user can write box.ini in %s", directory);
+        Ok(Text(IDS_CHECK_20), directory);
     else
-        Fail(L"this user cannot write box.ini in %s (error %lu): the server fails silently "
-             L"there; install it in a folder this user can write, or grant the right "
-             L"(install.md)",
+        Fail(Text(IDS_CHECK_21),
              directory, error);
 
     wsprintfW(path, L"%sbox.ini", directory);
     if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
-        Info(L"no report yet: there is no box.ini");
+        Info(Text(IDS_CHECK_22));
         return;
     }
     // A marker no report holds tells an absent key from an empty one.
@@ -203,8 +213,8 @@ void CheckFolder(const WCHAR* directory)
     WCHAR printer[FieldSize * 2];
     GetPrivateProfileStringW(L"REPORT", L"TYPE", Missing, type, ARRAYSIZE(type), path);
     GetPrivateProfileStringW(L"REPORT", L"PRINTER", Missing, printer, ARRAYSIZE(printer), path);
-    Info(L"the report: TYPE=%s, PRINTER=%s", lstrcmpW(type, Missing) == 0 ? L"(none)" : type,
-         lstrcmpW(printer, Missing) == 0 ? L"(none)" : printer);
+    Info(Text(IDS_CHECK_23), lstrcmpW(type, Missing) == 0 ? Text(IDS_NONE) : type,
+         lstrcmpW(printer, Missing) == 0 ? Text(IDS_NONE) : printer);
 }
 
 void ListBoxes()
@@ -223,9 +233,9 @@ void ListBoxes()
         Append(titles, ARRAYSIZE(titles), L"\"");
     }
     if (count == 0)
-        Info(L"no status box shows (no window of class %s)", BoxClass);
+        Info(Text(IDS_CHECK_24), BoxClass);
     else
-        Info(L"status boxes showing: %d: %s%s", count, titles,
+        Info(Text(IDS_CHECK_25), count, titles,
              count > MaxBoxesListed ? L", ..." : L"");
 }
 
@@ -234,22 +244,22 @@ void ListBoxes()
 struct QueueSetting {
     DWORD mask;
     DWORD value;
-    const WCHAR* now;
-    const WCHAR* addNewDev;
+    UINT now;          // string ids
+    UINT addNewDev;
 };
 
 const QueueSetting QueueSettings[] = {
     {PRINTER_ATTRIBUTE_DIRECT | PRINTER_ATTRIBUTE_QUEUED,
      PRINTER_ATTRIBUTE_DIRECT | PRINTER_ATTRIBUTE_QUEUED,
-     L"prints directly, bypassing the spooler, though also marked to wait for the last page",
-     L"addNewDev would turn direct printing off"},
+     IDS_CHECK_26,
+     IDS_CHECK_27},
     {PRINTER_ATTRIBUTE_DIRECT, PRINTER_ATTRIBUTE_DIRECT,
-     L"prints directly, bypassing the spooler", L"addNewDev would switch it to spooled printing"},
+     IDS_CHECK_28, IDS_CHECK_29},
     {PRINTER_ATTRIBUTE_QUEUED, PRINTER_ATTRIBUTE_QUEUED,
-     L"spools, and starts printing once the last page is spooled",
-     L"as addNewDev leaves a printer"},
-    {PRINTER_ATTRIBUTE_QUEUED, 0, L"spools, and starts printing before the last page is spooled",
-     L"addNewDev would have it wait for the last page"},
+     IDS_CHECK_30,
+     IDS_CHECK_31},
+    {PRINTER_ATTRIBUTE_QUEUED, 0, IDS_CHECK_32,
+     IDS_CHECK_33},
 };
 
 void ReportPrinterState(const WCHAR* name)
@@ -257,19 +267,25 @@ void ReportPrinterState(const WCHAR* name)
     PrinterState state;
     DWORD error;
     if (!ReadPrinterState(name, &state, &error)) {
-        Info(L"the settings and jobs of the printer \"%s\" cannot be read (error %lu)", name,
+        Info(Text(IDS_CHECK_34), name,
              error);
         return;
     }
+    DWORD needed;
+    bool tooLarge = ProbeQueueModeRead(name, &needed, &error) == QueueModeReadTooLarge;
     for (int i = 0; i < static_cast<int>(ARRAYSIZE(QueueSettings)); ++i) {
         const QueueSetting& row = QueueSettings[i];
-        if ((state.attributes & row.mask) == row.value) {
-            Info(L"the printer \"%s\" %s (attributes 0x%08lX): %s", name, row.now,
-                 state.attributes, row.addNewDev);
-            break;
-        }
+        if ((state.attributes & row.mask) != row.value)
+            continue;
+        if (tooLarge)
+            Info(Text(IDS_CHECK_35),
+                 name, Text(row.now), state.attributes, needed, PrinterInfoSize);
+        else
+            Info(Text(IDS_CHECK_36), name, Text(row.now), state.attributes,
+                 Text(row.addNewDev));
+        break;
     }
-    Info(L"jobs queued on the printer \"%s\": %lu", name, state.jobs);
+    Info(Text(IDS_CHECK_37), name, state.jobs);
 }
 
 // What devCancel and addNewDev would do to the printer, if the server ran as
@@ -279,28 +295,21 @@ void CheckPrinter(const WCHAR* name)
     DWORD error;
     switch (ProbePrinterRights(name, &error)) {
     case PrinterMissing:
-        Fail(L"there is no printer \"%s\" (ERROR_INVALID_PRINTER_NAME): devCancel and "
-             L"addNewDev for it would do nothing; the name must be the spooler's exact "
-             L"name for the printer, as Windows lists it",
+        Fail(Text(IDS_CHECK_38),
              name);
         return;
     case PrinterOpenFailed:
-        Fail(L"the printer \"%s\" does not open (error %lu): devCancel and addNewDev "
-             L"for it would do nothing",
+        Fail(Text(IDS_CHECK_39),
              name, error);
         return;
     case PrinterRefused:
-        Ok(L"the printer \"%s\" exists", name);
-        Fail(L"this user may not administer the printer \"%s\" (ERROR_ACCESS_DENIED "
-             L"for PRINTER_ALL_ACCESS, as the server opens it): devCancel and addNewDev "
-             L"will do nothing for this user; grant this user the printer's Manage "
-             L"Printers permission, or run the server as a user who has it",
+        Ok(Text(IDS_CHECK_40), name);
+        Fail(Text(IDS_CHECK_41),
              name);
         break;
     case PrinterManaged:
-        Ok(L"the printer \"%s\" exists", name);
-        Ok(L"this user may administer the printer \"%s\": it opens with PRINTER_ALL_ACCESS, "
-           L"as the server opens it (and was closed unchanged)",
+        Ok(Text(IDS_CHECK_40), name);
+        Ok(Text(IDS_CHECK_42),
            name);
         break;
     }
@@ -314,24 +323,24 @@ int CheckSession(const WCHAR* printer)
     ReportWindows();
     bool running = ServerMutexExists();
     if (running)
-        Ok(L"a server runs in this session (its mutex RX70_SER_MUTEX is there)");
+        Ok(Text(IDS_CHECK_43));
     else
-        Fail(L"no server runs in this session: start QorlServer.exe as this user (install.md)");
+        Fail(Text(IDS_CHECK_44));
+
+    WCHAR directory[MAX_PATH];
+    bool found = FindServerProcess(&ServerPid, directory, &ServerCount);
+    DWORD error = GetLastError();
     CheckPipe(running);
 
     if (running) {
-        DWORD pid;
-        WCHAR directory[MAX_PATH];
-        if (FindServerProcess(&pid, directory)) {
-            Ok(L"the server runs from %s (process %lu)", directory, pid);
+        if (found) {
+            Ok(Text(IDS_CHECK_45), directory, ServerPid);
             CheckFolder(directory);
-        } else if (pid != 0) {
-            Fail(L"the path of the server's process %lu cannot be read (error %lu); its folder "
-                 L"was not checked",
-                 pid, GetLastError());
+        } else if (ServerPid != 0) {
+            Fail(Text(IDS_CHECK_46),
+                 ServerPid, error);
         } else {
-            Fail(L"no process named QorlServer.exe in this session: the server's folder was "
-                 L"not checked (was it renamed?)");
+            Fail(Text(IDS_CHECK_47));
         }
     }
     ListBoxes();
@@ -341,12 +350,11 @@ int CheckSession(const WCHAR* printer)
     }
 
     if (!Healthy)
-        Print(L"result: a message sent now would not be handled and shown; see FAIL above\n");
+        Print(Text(IDS_CHECK_48));
     else if (!PrinterHealthy)
-        Print(L"result: a message sent now would be handled, and its status box shown; but "
-              L"devCancel and addNewDev for \"%s\" would do nothing, see FAIL above\n",
+        Print(Text(IDS_CHECK_49),
               printer);
     else
-        Print(L"result: a message sent now would be handled, and its status box shown\n");
+        Print(Text(IDS_CHECK_50));
     return Healthy && PrinterHealthy ? 0 : 1;
 }

@@ -15,8 +15,16 @@ void Write(DWORD which, const WCHAR* format, va_list arguments)
         WriteConsoleW(out, text, static_cast<DWORD>(length), &written, NULL);
         return;
     }
-    char bytes[LineSize * 2];
-    int count = WideCharToMultiByte(CP_ACP, 0, text, length, bytes, sizeof(bytes), NULL, NULL);
+    // A file gets CRLF: Notepad before Windows 10 1809 shows bare LFs as one line.
+    WCHAR lines[LineSize * 2];
+    int units = 0;
+    for (int i = 0; i < length; ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r'))
+            lines[units++] = L'\r';
+        lines[units++] = text[i];
+    }
+    char bytes[LineSize * 4];
+    int count = WideCharToMultiByte(CP_ACP, 0, lines, units, bytes, sizeof(bytes), NULL, NULL);
     if (count > 0)
         WriteFile(out, bytes, static_cast<DWORD>(count), &written, NULL);
 }

@@ -5,9 +5,12 @@
 // unchanged, since whether they do anything hangs on this user's rights.
 #include "explain.h"
 
+#include "../spooler/spooler.h"
 #include "../status/command_table.h"
 #include "console.h"
 #include "printer.h"
+#include "session.h"
+#include "strings.h"
 
 namespace {
 
@@ -20,6 +23,7 @@ int StepCount = 0;
 bool Acts = false;             // something would change, beyond a look
 WCHAR SpoolerPrinter[FieldSize];   // the printer devCancel or addNewDev names
 bool NamesPrinter = false;
+bool QueueModeAsked = false;       // addNewDev: the worker would read the printer
 
 void AddStep(const WCHAR* text)
 {
@@ -77,16 +81,16 @@ void ExplainClose(const WCHAR* title)
 {
     Acts = true;
     if (title == NULL)
-        AddStep(L"close every status box, whatever its title");
+        AddStep(Text(IDS_EXPLAIN_1));
     else
-        AddQuotedStep(L"close every status box titled %s", title);
+        AddQuotedStep(Text(IDS_EXPLAIN_2), title);
 }
 
 bool ExplainExists(const WCHAR* title)
 {
     bool showing = FindWindowW(L"ravonPT", title) != NULL;
-    AddQuotedStep(L"look for a status box titled %s: %s", title,
-                  showing ? L"one shows now, so nothing more would happen" : L"none shows now");
+    AddQuotedStep(Text(IDS_EXPLAIN_3), title,
+                  showing ? Text(IDS_EXPLAIN_4) : Text(IDS_EXPLAIN_5));
     return showing;
 }
 
@@ -95,21 +99,21 @@ void ExplainReport(const WCHAR* type, const WCHAR* printerName)
     Acts = true;
     WCHAR step[StepSize];
     if (printerName == NULL) {
-        wsprintfW(step, L"write TYPE=%s to box.ini (PRINTER keeps its value)", type);
+        wsprintfW(step, Text(IDS_EXPLAIN_6), type);
         AddStep(step);
         return;
     }
-    wsprintfW(step, L"write TYPE=%s to box.ini", type);
+    wsprintfW(step, Text(IDS_EXPLAIN_7), type);
     AddStep(step);
-    wsprintfW(step, L"write PRINTER=%s to box.ini%s", printerName,
-              printerName[0] == 0 ? L" (an empty value)" : L"");
+    wsprintfW(step, Text(IDS_EXPLAIN_8), printerName,
+              printerName[0] == 0 ? Text(IDS_EXPLAIN_9) : L"");
     AddStep(step);
 }
 
 void ExplainLaunch()
 {
     Acts = true;
-    AddStep(L"start QorlBox.exe from the server's folder, if it is there");
+    AddStep(Text(IDS_EXPLAIN_10));
 }
 
 void NotePrinter(const WCHAR* printerName)
@@ -122,22 +126,22 @@ void ExplainPurge(const WCHAR* printerName)
 {
     Acts = true;
     NotePrinter(printerName);
-    AddQuotedStep(L"purge every job queued on the printer %s", printerName);
+    AddQuotedStep(Text(IDS_EXPLAIN_11), printerName);
 }
 
 void ExplainQueueMode(const WCHAR* printerName)
 {
     Acts = true;
     NotePrinter(printerName);
-    AddQuotedStep(L"hand the printer %s to the queue-mode worker, which turns spooled "
-                  L"printing on and direct printing off",
+    QueueModeAsked = true;
+    AddQuotedStep(Text(IDS_EXPLAIN_12),
                   printerName);
 }
 
 void ExplainStopWorker()
 {
     Acts = true;
-    AddStep(L"stop the queue-mode worker (an addNewDev still waiting is dropped)");
+    AddStep(Text(IDS_EXPLAIN_13));
 }
 
 bool IsStray(char c)
@@ -189,25 +193,25 @@ const WCHAR* RefusalReason(const char* bytes, DWORD count)
     while (split < length && bytes[split] != '_')
         ++split;
     if (split >= FieldSize)
-        return L"the command word is over 99 bytes";
+        return Text(IDS_EXPLAIN_14);
     if (split < length && length - split - 1 >= FieldSize)
-        return L"the printer name is over 99 bytes; a cut name could name another printer";
-    return L"the printer name holds a line break (CR or LF)";
+        return Text(IDS_EXPLAIN_15);
+    return Text(IDS_EXPLAIN_16);
 }
 
 void PrintNothing(const StatusMessage& message, const char* bytes, DWORD count)
 {
     if (!message.usable) {
-        Print(L"nothing would happen: %s\n", RefusalReason(bytes, count));
+        Print(Text(IDS_EXPLAIN_17), RefusalReason(bytes, count));
         return;
     }
     if (message.command[0] == 0) {
-        Print(L"nothing would happen: the command word is empty\n");
+        Print(Text(IDS_EXPLAIN_18));
         return;
     }
     if (StepCount > 0) {
         // A word that only looked: "newconnect" with its box showing.
-        Print(L"nothing would happen: a new-printer box shows already\n");
+        Print(Text(IDS_EXPLAIN_19));
         return;
     }
     WCHAR quoted[QuotedSize];
@@ -216,16 +220,15 @@ void PrintNothing(const StatusMessage& message, const char* bytes, DWORD count)
     bool strayDiffers = false;
     const char* nearest = NearestWord(message.command, &caseDiffers, &strayDiffers);
     if (nearest == NULL) {
-        Print(L"nothing would happen: %s is no command word (protocol.md lists them)\n", quoted);
+        Print(Text(IDS_EXPLAIN_20), quoted);
         return;
     }
     WCHAR word[FieldSize];
     MultiByteToWideChar(CP_ACP, 0, nearest, -1, word, FieldSize);
-    Print(L"nothing would happen: %s is no command word; the nearest is \"%s\", which "
-          L"differs %s%s%s (the words are exact and case-sensitive)\n",
-          quoted, word, caseDiffers ? L"in letter case" : L"",
-          caseDiffers && strayDiffers ? L" and " : L"",
-          strayDiffers ? L"by a space, tab, CR or LF" : L"");
+    Print(Text(IDS_EXPLAIN_21),
+          quoted, word, caseDiffers ? Text(IDS_EXPLAIN_22) : L"",
+          caseDiffers && strayDiffers ? Text(IDS_EXPLAIN_23) : L"",
+          strayDiffers ? Text(IDS_EXPLAIN_24) : L"");
 }
 
 // Said of this user: the server's may differ.
@@ -236,36 +239,45 @@ void PrintPrinterRights()
     DWORD error;
     switch (ProbePrinterRights(SpoolerPrinter, &error)) {
     case PrinterManaged:
-        Print(L"spooler:  this user may administer the printer %s: it opened with "
-              L"PRINTER_ALL_ACCESS, as the server opens it, and was closed unchanged\n",
+        Print(Text(IDS_EXPLAIN_25),
               quoted);
         return;
     case PrinterRefused:
-        Print(L"spooler:  this user may not administer the printer %s (ERROR_ACCESS_DENIED): "
-              L"a server running as this user would leave it unchanged; grant the printer's "
-              L"Manage Printers permission\n",
+        Print(Text(IDS_EXPLAIN_26),
               quoted);
         return;
     case PrinterMissing:
-        Print(L"spooler:  there is no printer %s (ERROR_INVALID_PRINTER_NAME): the spooler "
-              L"would be left unchanged; the name must be the spooler's exact name\n",
+        Print(Text(IDS_EXPLAIN_27),
               quoted);
         return;
     case PrinterOpenFailed:
-        Print(L"spooler:  the printer %s did not open for this user (error %lu): it would be "
-              L"left unchanged\n",
+        Print(Text(IDS_EXPLAIN_28),
               quoted, error);
         return;
     }
+}
+
+// The worker reads a printer's settings into a buffer of fixed size and
+// leaves alone one whose settings do not fit.
+void PrintQueueModeRead()
+{
+    DWORD needed;
+    DWORD error;
+    if (ProbeQueueModeRead(SpoolerPrinter, &needed, &error) != QueueModeReadTooLarge)
+        return;
+    WCHAR quoted[QuotedSize];
+    QuoteWide(SpoolerPrinter, quoted, QuotedSize);
+    Print(Text(IDS_EXPLAIN_29),
+          quoted, needed, PrinterInfoSize);
 }
 
 void PrintFields(const StatusMessage& message)
 {
     WCHAR quoted[QuotedSize];
     QuoteBytes(message.command, lstrlenA(message.command), quoted, QuotedSize);
-    Print(L"command:  %s\n", quoted);
+    Print(Text(IDS_EXPLAIN_30), quoted);
     QuoteBytes(message.argument, lstrlenA(message.argument), quoted, QuotedSize);
-    Print(L"argument: %s\n", quoted);
+    Print(Text(IDS_EXPLAIN_31), quoted);
 
     WCHAR hex[FieldSize * 3 + 1] = L"";
     bool ascii = true;
@@ -277,13 +289,17 @@ void PrintFields(const StatusMessage& message)
         Append(hex, ARRAYSIZE(hex), piece);
     }
     QuoteWide(message.printerName, quoted, QuotedSize);
+    // The server decodes in the thread's code page, which the system's may not be.
+    UINT names = NameCodePage();
     if (ascii)
-        Print(L"printer:  %s\n", quoted);
+        Print(Text(IDS_EXPLAIN_32), quoted);
+    else if (names == GetACP())
+        Print(Text(IDS_EXPLAIN_33), quoted, names, hex);
     else
-        Print(L"printer:  %s, decoded in code page %u from the bytes %s\n", quoted, GetACP(),
-              hex);
+        Print(Text(IDS_EXPLAIN_34),
+              quoted, names, hex, GetACP());
     QuoteWide(message.statusTitle, quoted, QuotedSize);
-    Print(L"title:    %s\n", quoted);
+    Print(Text(IDS_EXPLAIN_35), quoted);
 }
 
 }  // namespace
@@ -291,14 +307,13 @@ void PrintFields(const StatusMessage& message)
 int ExplainMessage(const char* bytes, DWORD count)
 {
     if (count > MessageBufferSize) {
-        Print(L"message:  %lu bytes\n", count);
-        Print(L"nothing would happen: the server reads at most 256 bytes and drops a longer "
-              L"message whole\n");
+        Print(Text(IDS_EXPLAIN_36), count);
+        Print(Text(IDS_EXPLAIN_37));
         return 1;
     }
     WCHAR quoted[QuotedSize];
     QuoteBytes(bytes, static_cast<int>(count), quoted, QuotedSize);
-    Print(L"message:  %s, %lu bytes\n", quoted, count);
+    Print(Text(IDS_EXPLAIN_38), quoted, count);
 
     static char buffer[MessageBufferSize];
     CopyMemory(buffer, bytes, count);
@@ -322,15 +337,17 @@ int ExplainMessage(const char* bytes, DWORD count)
         // The server's shutdown, in its order.
         actions.StopQueueModeWorker();
         actions.CloseStatusWindows(NULL);
-        AddStep(L"disconnect, pause 1 second and end with exit code 0");
+        AddStep(Text(IDS_EXPLAIN_39));
     }
     if (Acts)
-        Print(stops ? L"the server would stop, in this order:\n"
-                    : L"the server would, in this order:\n");
+        Print(stops ? Text(IDS_EXPLAIN_40)
+                    : Text(IDS_EXPLAIN_41));
     for (int i = 0; i < StepCount; ++i)
         Print(L"  %d. %s\n", i + 1, Steps[i]);
     if (NamesPrinter)
         PrintPrinterRights();
+    if (QueueModeAsked)
+        PrintQueueModeRead();
     if (Acts)
         return 0;
     PrintNothing(message, buffer, count);

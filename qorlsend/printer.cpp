@@ -4,6 +4,8 @@
 
 #include <winspool.h>
 
+#include "../spooler/spooler.h"
+#include "../spooler/system_library.h"
 #include "session.h"
 
 namespace {
@@ -27,12 +29,14 @@ Level2Buffer Level2;
 
 // Loaded when a printer is first looked at, not imported: most runs never
 // look at one, and loading the spooler is not free (under Wine it starts the
-// desktop process, which inherits this program's output handles).
+// desktop process, which inherits this program's output handles). From the
+// system folder by full path: by its bare name, Windows would look beside
+// this program first, in the server's folder, which anyone may write to.
 bool LoadSpooler(DWORD* error)
 {
     if (OpenPrinterCall != NULL)
         return true;
-    HMODULE spooler = LoadLibraryW(L"winspool.drv");
+    HMODULE spooler = LoadSystemLibrary(L"winspool.drv");
     OpenPrinterFunction open = LookUpFunction<OpenPrinterFunction>(spooler, "OpenPrinterW");
     GetPrinterCall = LookUpFunction<GetPrinterFunction>(spooler, "GetPrinterW");
     ClosePrinterCall = LookUpFunction<ClosePrinterFunction>(spooler, "ClosePrinter");
@@ -99,4 +103,35 @@ bool ReadPrinterState(const WCHAR* name, PrinterState* state, DWORD* error)
         state->jobs = Level2.info.cJobs;
     }
     return read;
+}
+
+QueueModeRead ProbeQueueModeRead(const WCHAR* name, DWORD* needed, DWORD* error)
+{
+    *needed = 0;
+    HANDLE printer;
+    if (!Open(name, PRINTER_ACCESS_USE, &printer, error))
+        return QueueModeReadFailed;
+    union {
+        PRINTER_INFO_5W info;
+        BYTE bytes[PrinterInfoSize];
+    } buffer;
+    bool read = GetPrinterCall(printer, 5, buffer.bytes, sizeof(buffer.bytes), needed) != FALSE;
+    *error = read ? ERROR_SUCCESS : GetLastError();
+    ClosePrinterCall(printer);
+    if (read)
+        return QueueModeReadFits;
+    return *error == ERROR_INSUFFICIENT_BUFFER ? QueueModeReadTooLarge : QueueModeReadFailed;
+}
+
+UINT NameCodePage()
+{
+    WCHAR number[8];
+    if (GetLocaleInfoW(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, number,
+                       ARRAYSIZE(number)) == 0)
+        return GetACP();
+    UINT codePage = 0;
+    for (const WCHAR* digit = number; *digit >= L'0' && *digit <= L'9'; ++digit)
+        codePage = codePage * 10 + static_cast<UINT>(*digit - L'0');
+    // A locale with no ANSI code page of its own converts with the system's.
+    return codePage != 0 ? codePage : GetACP();
 }

@@ -23,3 +23,18 @@ struct PrinterState {
 // Read through a handle for use only, which a user who may not manage the
 // printer still gets. False: *error says why.
 bool ReadPrinterState(const WCHAR* name, PrinterState* state, DWORD* error);
+
+enum QueueModeRead {
+    QueueModeReadFits,       // the server's read of it succeeds
+    QueueModeReadTooLarge,   // *needed bytes: over the server's buffer, so it is left alone
+    QueueModeReadFailed      // *error says why
+};
+
+// Reads the printer's level-5 information as addNewDev does, into a buffer
+// of the server's size, through a handle for use only.
+QueueModeRead ProbeQueueModeRead(const WCHAR* name, DWORD* needed, DWORD* error);
+
+// The code page printer names are decoded in: the thread's ANSI code page
+// (CP_THREAD_ACP), from the user's Formats setting, as in the server's
+// threads; it can differ from the system's (GetACP).
+UINT NameCodePage();

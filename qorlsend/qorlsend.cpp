@@ -9,28 +9,40 @@
 #include "check.h"
 #include "console.h"
 #include "explain.h"
-#include "session.h"
+#include "stop.h"
+#include "strings.h"
 
 namespace {
 
 const DWORD SendDeadline = 10000;
 const DWORD DefaultStopSeconds = 10;
-const DWORD StopPoll = 50;
 const int MaxSecondsDigits = 5;
 const int MessageBytes = 1024;   // room to say how far over the limit one is
 
-const WCHAR Usage[] =
-    L"usage: QorlSend MESSAGE            send one status message, e.g. paper_LabelPrinter1\n"
-    L"       QorlSend --stop [SECONDS]   send exit and wait (10 s) until the server of this\n"
-    L"                                   session has ended\n"
-    L"       QorlSend --explain MESSAGE  say what the server would do with MESSAGE; sends "
-    L"nothing\n"
-    L"       QorlSend --check [PRINTER]  diagnose the server of this session, and what this\n"
-    L"                                   user may do to PRINTER\n";
+const WCHAR* ResultText(QorlSendResult result)
+{
+    switch (result) {
+    case QORL_SEND_OK:
+        return Text(IDS_RESULT_SENT);
+    case QORL_SEND_NO_SERVER:
+        return Text(IDS_RESULT_NO_SERVER);
+    case QORL_SEND_BUSY:
+        return Text(IDS_RESULT_BUSY);
+    case QORL_SEND_ACCESS_DENIED:
+        return Text(IDS_RESULT_ACCESS_DENIED);
+    case QORL_SEND_OPEN_FAILED:
+        return Text(IDS_RESULT_OPEN_FAILED);
+    case QORL_SEND_WRITE_FAILED:
+        return Text(IDS_RESULT_WRITE_FAILED);
+    case QORL_SEND_TOO_LONG:
+        return Text(IDS_RESULT_TOO_LONG);
+    }
+    return L"";
+}
 
 int BadUsage()
 {
-    PrintError(L"%s", Usage);
+    PrintError(L"%s", Text(IDS_SEND_1));
     return 2;
 }
 
@@ -45,13 +57,12 @@ bool Encode(const WCHAR* text, char* bytes, DWORD* count)
     int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, -1, bytes,
                                      MessageBytes, NULL, utf8 ? NULL : &usedDefault);
     if (length == 0) {
-        PrintError(L"QorlSend: the message is over %d bytes; the server takes at most %d\n",
+        PrintError(Text(IDS_SEND_2),
                    MessageBytes, QORL_MESSAGE_MAX_BYTES);
         return false;
     }
     if (usedDefault) {
-        PrintError(L"QorlSend: the message does not fit the ANSI code page %u: a character "
-                   L"has no form there; nothing was sent\n",
+        PrintError(Text(IDS_SEND_3),
                    codePage);
         return false;
     }
@@ -67,13 +78,12 @@ int Send(const WCHAR* text)
         return 2;
     QorlSendResult result = QorlSendMessage(bytes, count, SendDeadline);
     if (result == QORL_SEND_TOO_LONG) {
-        PrintError(L"QorlSend: the message is %lu bytes; the server would drop it whole (256 "
-                   L"at most); nothing was sent\n",
+        PrintError(Text(IDS_SEND_4),
                    count);
         return 2;
     }
     if (result != QORL_SEND_OK) {
-        PrintError(L"QorlSend: %hs\n", QorlSendResultText(result));
+        PrintError(Text(IDS_SEND_5), ResultText(result));
         return 1;
     }
     return 0;
@@ -92,30 +102,27 @@ bool ParseSeconds(const WCHAR* text, DWORD* seconds)
     return digits > 0;
 }
 
-// The server has ended when its single-instance mutex no longer opens.
 int Stop(DWORD seconds)
 {
-    if (!ServerMutexExists()) {
-        Print(L"no server was running in this session\n");
+    StopReport report;
+    StopSessionServer(seconds, &report);
+    if (report.sent != QORL_SEND_OK) {
+        SetLastError(report.sendError);
+        PrintError(Text(IDS_SEND_6), ResultText(report.sent));
+    }
+    switch (report.outcome) {
+    case StopNoServer:
+        Print(Text(IDS_SEND_7));
         return 0;
+    case StopEnded:
+        Print(Text(IDS_SEND_8), report.elapsedMs / 1000,
+              report.elapsedMs % 1000 / 100);
+        return 0;
+    case StopStillRunning:
+        break;
     }
-    DWORD start = GetTickCount();
-    DWORD deadline = seconds * 1000;
-    QorlSendResult result = QorlSendMessage("exit", 4, deadline > 0 ? deadline : 1);
-    if (result != QORL_SEND_OK)
-        PrintError(L"QorlSend: exit was not sent: %hs\n", QorlSendResultText(result));
-    for (;;) {
-        DWORD elapsed = GetTickCount() - start;
-        if (!ServerMutexExists()) {
-            Print(L"the server has ended (%lu.%lu s)\n", elapsed / 1000, elapsed % 1000 / 100);
-            return 0;
-        }
-        if (elapsed >= deadline) {
-            Print(L"the server is still running after %lu s\n", seconds);
-            return 1;
-        }
-        Sleep(StopPoll);
-    }
+    Print(Text(IDS_SEND_9), seconds);
+    return 1;
 }
 
 int Explain(const WCHAR* text)
@@ -131,11 +138,12 @@ int Explain(const WCHAR* text)
 
 int wmain(int argc, wchar_t** argv)
 {
+    ChooseLanguage();
     if (argc < 2)
         return BadUsage();
     const WCHAR* option = argv[1];
     if (lstrcmpW(option, L"--help") == 0 && argc == 2) {
-        Print(L"%s", Usage);
+        Print(L"%s", Text(IDS_SEND_1));
         return 0;
     }
     if (lstrcmpW(option, L"--stop") == 0) {

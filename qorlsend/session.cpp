@@ -6,6 +6,7 @@
 namespace {
 
 const WCHAR MutexName[] = L"RX70_SER_MUTEX";
+const int SnapshotAttempts = 8;
 
 // XP's kernel32 has it, but Microsoft's documentation now gives Vista as
 // its minimum: looked up, so that the imports stay what XP is documented to
@@ -31,7 +32,15 @@ bool InThisSession(SessionOfProcess sessionOf, DWORD pid, DWORD session)
 // The first module of a process is its executable.
 bool ExecutableDirectory(DWORD pid, WCHAR* directory)
 {
-    HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    // ERROR_BAD_LENGTH: the process was loading or unloading a module; its
+    // documentation says to try again.
+    HANDLE modules = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < SnapshotAttempts && modules == INVALID_HANDLE_VALUE;
+         ++attempt) {
+        modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+        if (modules == INVALID_HANDLE_VALUE && GetLastError() != ERROR_BAD_LENGTH)
+            return false;
+    }
     if (modules == INVALID_HANDLE_VALUE)
         return false;
     MODULEENTRY32W module;
@@ -59,8 +68,8 @@ struct ProcessFound {
 
 // Walks the processes running now and stops at the first that accepts()
 // takes. False when none does, or the processes cannot be listed.
-bool FindProcess(bool (*accepts)(const ProcessFound& process, const void* wanted),
-                 const void* wanted, ProcessFound* found)
+bool FindProcess(bool (*accepts)(const ProcessFound& process, void* wanted), void* wanted,
+                 ProcessFound* found)
 {
     SessionOfProcess sessionOf = ProcessSessionFunction();
     DWORD session = 0;
@@ -83,14 +92,28 @@ bool FindProcess(bool (*accepts)(const ProcessFound& process, const void* wanted
     return taken;
 }
 
-bool IsServerOfThisSession(const ProcessFound& process, const void* /*wanted*/)
+bool IsServerOfThisSession(const ProcessFound& process)
 {
     return process.thisSession && lstrcmpiW(process.program, ServerProgram) == 0;
 }
 
-bool HasId(const ProcessFound& process, const void* wanted)
+struct ServersSeen {
+    int count;
+    DWORD first;
+};
+
+// Takes none: the walk goes on to count them all.
+bool CountServer(const ProcessFound& process, void* wanted)
 {
-    return process.pid == *static_cast<const DWORD*>(wanted);
+    ServersSeen* seen = static_cast<ServersSeen*>(wanted);
+    if (IsServerOfThisSession(process) && seen->count++ == 0)
+        seen->first = process.pid;
+    return false;
+}
+
+bool HasId(const ProcessFound& process, void* wanted)
+{
+    return process.pid == *static_cast<DWORD*>(wanted);
 }
 
 }  // namespace
@@ -105,15 +128,19 @@ bool ServerMutexExists()
     return GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
-bool FindServerProcess(DWORD* pid, WCHAR* directory)
+bool FindServerProcess(DWORD* pid, WCHAR* directory, int* count)
 {
     *pid = 0;
     directory[0] = 0;
-    ProcessFound server;
-    if (!FindProcess(IsServerOfThisSession, NULL, &server))
+    ServersSeen seen = {0, 0};
+    ProcessFound process;
+    FindProcess(CountServer, &seen, &process);
+    if (count != NULL)
+        *count = seen.count;
+    if (seen.count == 0)
         return false;
-    *pid = server.pid;
-    return ExecutableDirectory(server.pid, directory);
+    *pid = seen.first;
+    return ExecutableDirectory(seen.first, directory);
 }
 
 PipeOwner FindPipeOwner(HANDLE pipe, DWORD* pid)

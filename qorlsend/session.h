@@ -19,10 +19,11 @@ Function LookUpFunction(HMODULE module, const char* name)
 // server runs in this session. It goes when the server's process has ended.
 bool ServerMutexExists();
 
-// The executable of the first QorlServer.exe process of this session, and
-// its directory with the backslash (MAX_PATH units). False when none
-// is found; *pid 0 then, or the process whose path could not be read.
-bool FindServerProcess(DWORD* pid, WCHAR* directory);
+// The first QorlServer.exe process of this session, and its executable's
+// directory with the backslash (MAX_PATH units); *count (unless NULL): how
+// many processes of that name run in this session. False when none is
+// found; *pid 0 then, or the process whose path could not be read.
+bool FindServerProcess(DWORD* pid, WCHAR* directory, int* count = NULL);
 
 enum PipeOwner {
     PipeOwnerFound,    // *pid is the process at the server end

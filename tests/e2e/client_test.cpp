@@ -16,56 +16,77 @@ struct ClientCase {
     // Each must appear. <DIR> is the folder, <PID> the server's process id,
     // <SELF> this test's process id and executable, "1234 (e2e_tests.exe)".
     std::vector<std::string> output;
+    std::vector<std::string> chinese;   // the same, on a Chinese Windows
 };
 
 const std::string Usage = "usage: QorlSend MESSAGE";
+const std::string ZhUsage = "用法： QorlSend MESSAGE";
 
 const ClientCase Cases[] = {
-    {"CheckAlone", Alone, {L"--check"}, 1, {"FAIL  no server runs in this session"}},
+    {"CheckAlone", Alone, {L"--check"}, 1, {"FAIL  no server runs in this session"},
+     {"失败  本会话中没有服务程序在运行"}},
     {"CheckPipeTaken", PipeTaken, {L"--check"}, 1,
      {"FAIL  the pipe \\\\.\\pipe\\QorlPipe is held by process <SELF>, not by "
       "QorlServer.exe: another program has taken the pipe's name",
-      "it may impersonate those that do not ask for identification only"}},
+      "it may impersonate those that do not ask for identification only"},
+     {"失败  管道 \\\\.\\pipe\\QorlPipe 由进程 <SELF> 占用，而不是由 QorlServer.exe 占用",
+      "对于未要求仅限标识级别的发送方，它还可以模拟其身份"}},
     {"CheckBesideServer", BesideServer, {L"--check"}, 0,
      {"ok    the pipe's server end is QorlServer.exe, process <PID>, of this session",
       "ok    the server runs from <DIR>", "ok    QorlBox.exe is beside it",
-      "ok    this user can write box.ini in <DIR>", "result: a message sent now would be handled"}},
+      "ok    this user can write box.ini in <DIR>", "result: a message sent now would be handled"},
+     {"正常  管道的服务器端是本会话的 QorlServer.exe，进程 <PID>", "正常  服务程序从 <DIR> 运行",
+      "正常  QorlBox.exe 与服务程序在同一文件夹中", "正常  本用户可以在 <DIR> 中写入 box.ini",
+      "结果：现在发送的消息会被处理"}},
     {"CheckWithoutBox", BesideServerWithoutBox, {L"--check"}, 1,
-     {"FAIL  QorlBox.exe is not in <DIR>"}},
+     {"FAIL  QorlBox.exe is not in <DIR>"},
+     {"失败  QorlBox.exe 不在 <DIR> 中"}},
     {"ExplainReport", Alone, {L"--explain", L"paper_Label_1"}, 0,
      {"title:    \"Label_1  V1.4\"", "1. close every status box titled \"Label_1  V1.4\"",
       "2. write TYPE=paper to box.ini", "3. write PRINTER=Label_1 to box.ini",
-      "4. start QorlBox.exe"}},
+      "4. start QorlBox.exe"},
+     {"标题：    \"Label_1  V1.4\"", "1. 关闭所有标题为 \"Label_1  V1.4\" 的状态框",
+      "2. 把 TYPE=paper 写入 box.ini", "3. 把 PRINTER=Label_1 写入 box.ini",
+      "4. 从服务程序的文件夹启动 QorlBox.exe"}},
     {"ExplainTypeOnly", Alone, {L"--explain", L"height_Q"}, 0,
-     {"write TYPE=height to box.ini (PRINTER keeps its value)"}},
+     {"write TYPE=height to box.ini (PRINTER keeps its value)"},
+     {"把 TYPE=height 写入 box.ini（PRINTER 保持原值）"}},
     {"ExplainLetterCase", Alone, {L"--explain", L"Paper_1"}, 1,
      {"nothing would happen: \"Paper\" is no command word; the nearest is \"paper\", which "
-      "differs in letter case"}},
+      "differs in letter case"},
+     {"不会有任何动作：\"Paper\" 不是命令词；最接近的是 \"paper\"，区别在于大小写不同"}},
     {"ExplainStrayLineEnd", Alone, {L"--explain", L"paper\r\n"}, 1,
-     {"\"paper\\r\\n\" is no command word; the nearest is \"paper\", which differs by a space"}},
+     {"\"paper\\r\\n\" is no command word; the nearest is \"paper\", which differs by a space"},
+     {"\"paper\\r\\n\" 不是命令词；最接近的是 \"paper\"，区别在于多了空格"}},
     {"ExplainLineBreakInName", Alone, {L"--explain", L"paper_P\r\n"}, 1,
-     {"nothing would happen: the printer name holds a line break"}},
+     {"nothing would happen: the printer name holds a line break"},
+     {"不会有任何动作：打印机名中含有换行符"}},
     {"ExplainLongName", Alone, {L"--explain", L"paper_" + std::wstring(100, L'P')}, 1,
-     {"nothing would happen: the printer name is over 99 bytes"}},
+     {"nothing would happen: the printer name is over 99 bytes"},
+     {"不会有任何动作：打印机名超过 99 字节"}},
     {"ExplainLongMessage", Alone, {L"--explain", L"paper_" + std::wstring(251, L'P')}, 1,
-     {"drops a longer message whole"}},
+     {"drops a longer message whole"},
+     {"更长的消息会被整条丢弃"}},
     {"ExplainExit", Alone, {L"--explain", L"exit_now"}, 0,
-     {"the server would stop", "close every status box, whatever its title"}},
-    {"StopAlone", Alone, {L"--stop"}, 0, {"no server was running in this session"}},
-    {"StopBesideServer", BesideServer, {L"--stop", L"10"}, 0, {"the server has ended"}},
-    {"SendAlone", Alone, {L"paper_P"}, 1, {"no server is running"}},
-    {"SendTooLong", Alone, {L"paper_" + std::wstring(251, L'P')}, 2, {"nothing was sent"}},
-    {"NoArguments", Alone, {}, 2, {Usage}},
-    {"ExplainNothing", Alone, {L"--explain"}, 2, {Usage}},
-    {"ExplainTwo", Alone, {L"--explain", L"paper_A", L"paper_B"}, 2, {Usage}},
-    {"TwoMessages", Alone, {L"paper_A", L"paper_B"}, 2, {Usage}},
-    {"UnknownOption", Alone, {L"--bogus"}, 2, {Usage}},
-    {"StopNegative", Alone, {L"--stop", L"-1"}, 2, {Usage}},
-    {"StopNotANumber", Alone, {L"--stop", L"ten"}, 2, {Usage}},
-    {"CheckTwoPrinters", Alone, {L"--check", L"A", L"B"}, 2, {Usage}},
+     {"the server would stop", "close every status box, whatever its title"},
+     {"服务程序会按以下顺序停止", "关闭所有状态框，不论标题"}},
+    {"StopAlone", Alone, {L"--stop"}, 0, {"no server was running in this session"},
+     {"本会话中没有正在运行的服务程序"}},
+    {"StopBesideServer", BesideServer, {L"--stop", L"10"}, 0, {"the server has ended"},
+     {"服务程序已结束"}},
+    {"SendAlone", Alone, {L"paper_P"}, 1, {"no server is running"},
+     {"没有正在运行的服务程序"}},
+    {"SendTooLong", Alone, {L"paper_" + std::wstring(251, L'P')}, 2, {"nothing was sent"},
+     {"未发送任何内容"}},
+    {"NoArguments", Alone, {}, 2, {Usage}, {ZhUsage}},
+    {"ExplainNothing", Alone, {L"--explain"}, 2, {Usage}, {ZhUsage}},
+    {"ExplainTwo", Alone, {L"--explain", L"paper_A", L"paper_B"}, 2, {Usage}, {ZhUsage}},
+    {"TwoMessages", Alone, {L"paper_A", L"paper_B"}, 2, {Usage}, {ZhUsage}},
+    {"UnknownOption", Alone, {L"--bogus"}, 2, {Usage}, {ZhUsage}},
+    {"StopNegative", Alone, {L"--stop", L"-1"}, 2, {Usage}, {ZhUsage}},
+    {"StopNotANumber", Alone, {L"--stop", L"ten"}, 2, {Usage}, {ZhUsage}},
+    {"CheckTwoPrinters", Alone, {L"--check", L"A", L"B"}, 2, {Usage}, {ZhUsage}},
 };
-
-class ClientTest : public ServerTest {};
 
 std::string ThisProcess()
 {
@@ -83,7 +104,29 @@ void Expand(std::string* text, const std::string& mark, const std::string& value
         text->replace(at, mark.size(), value);
 }
 
-TEST_F(ClientTest, EveryCaseOfTheTable)
+// Redirected output is in the ANSI code page: compared as UTF-8.
+std::string FromAnsi(const std::string& bytes)
+{
+    std::wstring wide(bytes.size() + 1, L'\0');
+    int units = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                    &wide[0], static_cast<int>(wide.size()));
+    wide.resize(units > 0 ? units : 0);
+    return Utf8(wide);
+}
+
+void ExpectCrlf(const std::string& output)
+{
+    for (size_t at = output.find('\n'); at != std::string::npos; at = output.find('\n', at + 1))
+        EXPECT_TRUE(at > 0 && output[at - 1] == '\r') << "a bare LF in:\n" << output;
+}
+
+class ClientTest : public ServerTest {
+protected:
+    void RunCases(bool chinese);
+};
+class CodePage936Client : public ClientTest {};
+
+void ClientTest::RunCases(bool chinese)
 {
     for (const ClientCase& row : Cases) {
         SCOPED_TRACE(row.name);
@@ -110,7 +153,9 @@ TEST_F(ClientTest, EveryCaseOfTheTable)
         ProgramRun run = RunProgram(client, row.arguments, directory);
         if (taken != INVALID_HANDLE_VALUE)
             CloseHandle(taken);
-        std::vector<std::string> expected = row.output;
+        ExpectCrlf(run.output);
+        run.output = FromAnsi(run.output);
+        std::vector<std::string> expected = chinese ? row.chinese : row.output;
         for (std::string& text : expected) {
             Expand(&text, "<DIR>", Utf8(directory));
             Expand(&text, "<PID>", std::to_string(server.id));
@@ -122,6 +167,101 @@ TEST_F(ClientTest, EveryCaseOfTheTable)
         }
         StopServer(&server);
     }
+}
+
+TEST_F(ClientTest, EveryCaseOfTheTable)
+{
+    RunCases(false);
+}
+
+TEST_F(CodePage936Client, EveryCaseOfTheTableInChinese)
+{
+    ASSERT_EQ(936u, GetACP());
+    RunCases(true);
+}
+
+// A Chinese printer name, in Chinese and, asked for, in English.
+TEST_F(CodePage936Client, ChinesePrinterNameInBothLanguages)
+{
+    directory = MakeScratchDirectory(L"client-chinese-name");
+    std::wstring client = directory + L"QorlSend.exe";
+    ASSERT_TRUE(CopyFileW(ClientUnderTest().c_str(), client.c_str(), FALSE));
+    const std::vector<std::wstring> explain = {L"--explain",
+                                               L"paper_\x6807\x7B7E\x6253\x5370\x673A"};
+    const std::string bytes = "B1 EA C7 A9 B4 F2 D3 A1 BB FA";
+    ProgramRun run = RunProgram(client, explain, directory);
+    ExpectCrlf(run.output);
+    run.output = FromAnsi(run.output);
+    ExpectRun(run, 0, {"打印机：  \"标签打印机\"，按代码页 936 解码，原始字节为 " + bytes});
+
+    SetEnvironmentVariableW(L"QORLSEND_LANG", L"en");
+    run = RunProgram(client, explain, directory);
+    ProgramRun check = RunProgram(client, {L"--check"}, directory);
+    SetEnvironmentVariableW(L"QORLSEND_LANG", NULL);
+    run.output = FromAnsi(run.output);
+    ExpectRun(run, 0,
+              {"printer:  \"标签打印机\", decoded in code page 936 from the bytes " + bytes});
+    ExpectRun(check, 1, {"FAIL  no server runs in this session"});
+}
+
+// Every text has its Chinese one, with the same format specifiers in the
+// same order and the same line breaks: wvsprintfW has no positional ones.
+std::string Specifiers(const WCHAR* text, int length)
+{
+    std::string found;
+    for (int i = 0; i < length; ++i) {
+        if (text[i] == L'\n')
+            found += "\\n ";
+        if (text[i] != L'%')
+            continue;
+        for (++i; i < length && wcschr(L"-0123456789lh#", text[i]) != NULL; ++i)
+            found += static_cast<char>(text[i]);
+        if (i < length)
+            found += static_cast<char>(text[i]);
+        found += ' ';
+    }
+    return found;
+}
+
+BOOL CALLBACK CompareBlock(HMODULE module, LPCWSTR, LPWSTR name, LONG_PTR compared)
+{
+    const WORD Languages[2] = {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                               MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)};
+    const WCHAR* texts[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        HRSRC found = FindResourceExW(module, RT_STRING, name, Languages[i]);
+        if (found != NULL)
+            texts[i] = static_cast<const WCHAR*>(LockResource(LoadResource(module, found)));
+    }
+    UINT block = static_cast<UINT>(reinterpret_cast<ULONG_PTR>(name));
+    for (UINT i = 0; i < 16 && texts[0] != nullptr; ++i) {
+        int length = *texts[0];
+        int translated = texts[1] != nullptr ? *texts[1] : 0;
+        if (length > 0) {
+            ++*reinterpret_cast<int*>(compared);
+            UINT id = (block - 1) * 16 + i;
+            EXPECT_NE(0, translated) << "string " << id << " has no Chinese text";
+            if (translated > 0) {
+                EXPECT_EQ(Specifiers(texts[0] + 1, length), Specifiers(texts[1] + 1, translated))
+                    << "string " << id;
+            }
+        }
+        texts[0] += 1 + length;
+        if (texts[1] != nullptr)
+            texts[1] += 1 + translated;
+    }
+    return TRUE;
+}
+
+TEST_F(ClientTest, EveryTextHasItsChineseOne)
+{
+    HMODULE client = LoadLibraryExW(ClientUnderTest().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, client);
+    int compared = 0;
+    EXPECT_TRUE(EnumResourceNamesW(client, RT_STRING, CompareBlock,
+                                   reinterpret_cast<LONG_PTR>(&compared)));
+    EXPECT_LT(100, compared);
+    FreeLibrary(client);
 }
 
 }  // namespace

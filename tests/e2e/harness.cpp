@@ -214,7 +214,10 @@ std::string WindowsVersionSeenBy(const std::wstring& programName)
     std::wstring directory = MakeScratchDirectory(L"version-probe");
     CopyFileW(ClientUnderTest().c_str(), (directory + programName).c_str(), FALSE);
     SetReportedVersion(programName);
+    // The line is parsed: in English whatever the display language.
+    SetEnvironmentVariableW(L"QORLSEND_LANG", L"en");
     std::string output = RunProgram(directory + programName, {L"--check"}, directory).output;
+    SetEnvironmentVariableW(L"QORLSEND_LANG", NULL);
     const std::string marker = "Windows ";
     size_t at = output.find(marker);
     if (at == std::string::npos)

@@ -373,7 +373,9 @@ TEST_F(CodePage936Install, ReportsLandInTheProgramFolderAndTheBoxStartsThere)
     // The client explains the name as the server decodes it, with its bytes.
     std::wstring client = directory + L"QorlSend.exe";
     ASSERT_TRUE(CopyFileW(ClientUnderTest().c_str(), client.c_str(), FALSE));
+    SetEnvironmentVariableW(L"QORLSEND_LANG", L"en");
     ProgramRun run = RunProgram(client, {L"--explain", L"paper_" + printer}, directory);
+    SetEnvironmentVariableW(L"QORLSEND_LANG", NULL);
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_NE(std::string::npos,
               run.output.find(std::string("printer:  \"") + gbk +
