@@ -21,6 +21,7 @@ std::wstring BuildDirectory();
 // run points the suites at another build, such as the shipped 32-bit one:
 //   QORL_SERVER           the QorlServer.exe under test
 //   QORL_STANDIN          the stand-in winspool.drv of the same bitness
+//   QORL_PLANTED          the winspool.drv planted beside the server, likewise
 //   QORL_WINDOWS_VERSION  the Windows version Wine reports to the servers
 //                         started (e.g. winxp); unset: Wine's default
 // A Unix path as Wine's drive Z: shows it.

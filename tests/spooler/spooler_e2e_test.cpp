@@ -362,7 +362,7 @@ const PrinterCheckCase PrinterChecks[] = {
       "info  the printer \"Direct\" prints directly, bypassing the spooler (attributes "
       "0x00000002): addNewDev would switch it to spooled printing",
       "info  jobs queued on the printer \"Direct\": 4",
-      "result: a message sent now would be handled, and its status box shown\n"}},
+      "result: a message sent now would be handled, and its status box shown\r\n"}},
     {"AllowedSpooled", {L"--check", L"Spooled"}, 0,
      {"spools, and starts printing once the last page is spooled",
       "jobs queued on the printer \"Spooled\": 0"}},
