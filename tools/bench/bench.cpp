@@ -359,10 +359,16 @@ typedef BOOL(WINAPI* ClosePrinterFunction)(HANDLE);
 // ProbeFailed.
 const DWORD ProbeFailed = 0xFFFFFFFF;
 
-DWORD RunSpoolerProbe(const wchar_t* directory, DWORD durationMs)
+DWORD RunSpoolerProbe(const wchar_t* /*directory*/, DWORD durationMs)
 {
-    std::wstring path = std::wstring(directory) + L"\\winspool.drv";
-    HMODULE spooler = LoadLibraryW(path.c_str());
+    // From the system folder, as the server loads it; the stand-in is there
+    // for this program, and keeps its printers beside this executable.
+    WCHAR path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH - 16);
+    if (length == 0 || length >= MAX_PATH - 16)
+        return ProbeFailed;
+    lstrcatW(path, L"\\winspool.drv");
+    HMODULE spooler = LoadLibraryW(path);
     if (spooler == NULL)
         return ProbeFailed;
     OpenPrinterFunction open = Export<OpenPrinterFunction>(spooler, "OpenPrinterW");
@@ -399,7 +405,10 @@ double StandInPurgeUs(const std::vector<StandInPrinter>& printers, DWORD duratio
     // Without its last backslash, which would escape the closing quote.
     std::wstring arguments = L"--spooler-probe \"" + directory.substr(0, directory.size() - 1) +
                              L"\" " + std::to_wstring(durationMs);
-    ServerProcess probe = StartServer(BuildDirectory(), arguments, L"QorlBench.exe", false);
+    if (!CopyFileW((BuildDirectory() + L"QorlBench.exe").c_str(),
+                   (directory + L"QorlBench.exe").c_str(), FALSE))
+        return -1;
+    ServerProcess probe = StartServer(directory, arguments, L"QorlBench.exe", false);
     if (probe.process == NULL)
         return -1;
     DWORD code = WaitForExit(probe, durationMs + 10000);
