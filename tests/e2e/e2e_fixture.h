@@ -23,7 +23,8 @@ protected:
     {
         directory = MakeProgramDirectory(TestName(), box);
         server = StartServer(directory);
-        ASSERT_NE(nullptr, server.process) << "QorlServer.exe did not start";
+        DWORD error = GetLastError();
+        ASSERT_NE(nullptr, server.process) << "QorlServer.exe did not start (error " << error << ")";
     }
 
     void TearDown() override { StopServer(&server); }
