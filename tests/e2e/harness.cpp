@@ -16,6 +16,32 @@ bool PipeExists()
     return GetLastError() == ERROR_SEM_TIMEOUT;
 }
 
+// The pipe exists from the server's CreateNamedPipeW on, and takes a client
+// at once; but a client that writes and leaves before the server's first
+// ConnectNamedPipe is dropped (ERROR_NO_DATA: cleared by design), so a test's
+// first message, sent the moment the pipe exists, was lost now and then under
+// load. A word that matches nothing, from a client that stays until the
+// server has let it go: the server is then in its loop. And it is pid's, not
+// another program's holding the name.
+bool ServingLoopOf(DWORD pid)
+{
+    typedef BOOL(WINAPI * ServerOf)(HANDLE, PULONG);
+    ServerOf serverOf = reinterpret_cast<ServerOf>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetNamedPipeServerProcessId")));
+    HANDLE pipe = CreateFileW(PipeName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    if (pipe == INVALID_HANDLE_VALUE)
+        return false;
+    ULONG server = 0;
+    bool ours = serverOf == NULL || (serverOf(pipe, &server) && server == pid);
+    DWORD count = 0;
+    char byte;
+    if (ours && WriteFile(pipe, "sync", 4, &count, NULL))
+        ReadFile(pipe, &byte, 1, &count, NULL);   // fails once the server disconnects
+    CloseHandle(pipe);
+    return ours;
+}
+
 void RemoveTree(const std::wstring& directory)
 {
     std::wstring pattern = directory + L"*";
@@ -155,7 +181,7 @@ ServerProcess StartServer(const std::wstring& directory, const std::wstring& arg
     server.process = info.hProcess;
     server.id = info.dwProcessId;
     if (waitForPipe) {
-        for (int i = 0; i < 500 && !PipeExists(); ++i) {
+        for (int i = 0; i < 500 && !(PipeExists() && ServingLoopOf(server.id)); ++i) {
             if (WaitForSingleObject(server.process, 10) == WAIT_OBJECT_0)
                 break;
         }

@@ -59,7 +59,8 @@ struct ServerProcess {
     DWORD id;
 };
 
-// Starts the server and waits until its pipe exists. Not started: process NULL.
+// Starts the server and waits until it serves its pipe (one word that matches
+// nothing, sent and let go). Not started: process NULL.
 ServerProcess StartServer(const std::wstring& directory, const std::wstring& arguments = L"",
                           const std::wstring& serverName = L"QorlServer.exe",
                           bool waitForPipe = true);

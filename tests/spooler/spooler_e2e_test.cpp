@@ -296,6 +296,7 @@ TEST_F(SpoolerTest, PurgesDuringUpdatesAllLand)
     }
     std::wstring last = L"W" + std::to_wstring(rounds - 1);
     ASSERT_TRUE(WaitForFinished(last, 1));
+    Sync();   // the last purge, sent after it, may still run on the pipe thread
     EXPECT_EQ(Queued, Read(last).attributes);
 
     std::vector<SpoolerCall> calls = ReadSpoolerCalls(directory);
