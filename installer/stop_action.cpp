@@ -1,10 +1,9 @@
 // The package's stop (custom action type 65, run before InstallValidate):
 // ends the server of the installing user's session, as QorlSend --stop
 // does, but with no console window, and says in one line of the install
-// log what it found and did. The stopped server's path goes into
-// QORL_STOPPED_SERVER, from which a failed or cancelled install starts it
-// again. Its result is never a failure: a server that will not stop is
-// left to Windows Installer's own handling of files in use.
+// log what it found and did. Its result is never a failure: a server that
+// will not stop, or is not this user's to stop, is left to Windows
+// Installer's own handling of files in use.
 #include <windows.h>
 
 #include <msi.h>
@@ -15,7 +14,6 @@
 namespace {
 
 const DWORD StopSeconds = 10;   // as QorlSend --stop
-const WCHAR StoppedProperty[] = L"QORL_STOPPED_SERVER";
 
 // Field 0 only refers to field 1, so nothing in a path ([, ], {) is taken
 // for a property or a field by the record's formatting.
@@ -37,8 +35,8 @@ extern "C" UINT __stdcall StopServer(MSIHANDLE install)
     StopReport report;
     StopSessionServer(StopSeconds, &report);
     const WCHAR* program = report.program[0] != 0 ? report.program : L"path unknown";
-    // Room for the longest line: the text around a MAX_PATH path and two numbers.
-    WCHAR line[MAX_PATH + 128];
+    // Room for the longest line: the text around a MAX_PATH path and four numbers.
+    WCHAR line[MAX_PATH + 192];
     switch (report.outcome) {
     case StopNoServer:
         lstrcpyW(line, L"QorlStop: no server of this session was running");
@@ -46,14 +44,31 @@ extern "C" UINT __stdcall StopServer(MSIHANDLE install)
     case StopEnded:
         wsprintfW(line, L"QorlStop: stopped QorlServer.exe, process %lu (%s), in %lu.%lu s",
                   report.pid, program, report.elapsedMs / 1000, report.elapsedMs % 1000 / 100);
-        if (report.program[0] != 0)
-            MsiSetPropertyW(install, StoppedProperty, report.program);
         break;
     case StopStillRunning:
         wsprintfW(line,
                   L"QorlStop: QorlServer.exe, process %lu, still runs after %lu s; "
                   L"Windows Installer's files-in-use handling decides",
                   report.pid, StopSeconds);
+        break;
+    case StopOtherUser:
+        if (report.pid == 0)
+            lstrcpyW(line, L"QorlStop: the server of this session runs as another user (its "
+                           L"mutex does not open for this user); nothing was sent, it is left "
+                           L"running");
+        else
+            wsprintfW(line,
+                      L"QorlStop: QorlServer.exe, process %lu, runs as another user; nothing "
+                      L"was sent, it is left running",
+                      report.pid);
+        break;
+    case StopOtherAnswered:
+        wsprintfW(line,
+                  L"QorlStop: the pipe was answered by process %lu (%s) of session %lu, not by "
+                  L"QorlServer.exe, process %lu; nothing was sent",
+                  report.answeredPid,
+                  report.answeredProgram[0] != 0 ? report.answeredProgram : L"name unknown",
+                  report.answeredSession, report.pid);
         break;
     default:
         return ERROR_SUCCESS;

@@ -73,11 +73,11 @@ void ReportWindows()
     UINT system = GetACP();
     UINT names = NameCodePage();
     if (names == system) {
-        Info(Text(IDS_CHECK_3), version.dwMajorVersion,
+        Info(Text(IDS_CHECK_WINDOWS_VERSION), version.dwMajorVersion,
              version.dwMinorVersion, version.dwBuildNumber, system);
         return;
     }
-    Info(Text(IDS_CHECK_4),
+    Info(Text(IDS_CHECK_WINDOWS_VERSION_NAME_CODE_PAGE),
          version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber, system, names,
          system);
 }
@@ -93,10 +93,10 @@ bool CheckPipeOwner(HANDLE pipe)
     DWORD pid;
     switch (FindPipeOwner(pipe, &pid)) {
     case PipeOwnerUntold:
-        Info(Text(IDS_CHECK_5));
+        Info(Text(IDS_CHECK_PIPE_HOLDER_UNSUPPORTED));
         return true;
     case PipeOwnerFailed:
-        Info(Text(IDS_CHECK_6), GetLastError());
+        Info(Text(IDS_CHECK_PIPE_HOLDER_ERROR), GetLastError());
         return true;
     case PipeOwnerFound:
         break;
@@ -104,25 +104,25 @@ bool CheckPipeOwner(HANDLE pipe)
     WCHAR program[MAX_PATH];
     bool thisSession = false;
     if (!DescribeProcess(pid, program, &thisSession))
-        lstrcpynW(program, Text(IDS_CHECK_7), ARRAYSIZE(program));
+        lstrcpynW(program, Text(IDS_CHECK_PROGRAM_UNSEEN), ARRAYSIZE(program));
     if (lstrcmpiW(program, ServerProgram) != 0) {
-        Fail(Text(IDS_CHECK_8),
+        Fail(Text(IDS_CHECK_PIPE_HELD_BY_OTHER_PROGRAM),
              QORL_PIPE_NAME, pid, program);
         return false;
     }
     if (!thisSession) {
-        Fail(Text(IDS_CHECK_9),
+        Fail(Text(IDS_CHECK_PIPE_HELD_BY_OTHER_SESSION),
              QORL_PIPE_NAME, pid);
         return false;
     }
     // Only one process can be the server: a second of that name either
     // ended at once or is another program under the server's name.
     if (ServerCount > 1 || pid != ServerPid) {
-        Fail(Text(IDS_CHECK_10),
+        Fail(Text(IDS_CHECK_PIPE_HELD_BY_ONE_OF_SEVERAL),
              QORL_PIPE_NAME, pid, ServerCount);
         return false;
     }
-    Ok(Text(IDS_CHECK_11), pid);
+    Ok(Text(IDS_CHECK_PIPE_HELD_BY_SERVER), pid);
     return true;
 }
 
@@ -138,27 +138,27 @@ void CheckPipe(bool running)
         if (!ours)
             return;
         if (running)
-            Ok(Text(IDS_CHECK_12), QORL_PIPE_NAME);
+            Ok(Text(IDS_CHECK_PIPE_OPENS), QORL_PIPE_NAME);
         else
-            Fail(Text(IDS_CHECK_13),
+            Fail(Text(IDS_CHECK_PIPE_OF_OTHER_SESSION),
                  QORL_PIPE_NAME);
         return;
     }
     case QORL_SEND_BUSY:
-        Fail(Text(IDS_CHECK_14),
+        Fail(Text(IDS_CHECK_PIPE_BUSY),
              QORL_PIPE_NAME, PipeWait);
         return;
     case QORL_SEND_NO_SERVER:
         if (running)
-            Fail(Text(IDS_CHECK_15),
+            Fail(Text(IDS_CHECK_PIPE_MISSING),
                  QORL_PIPE_NAME);
         return;
     case QORL_SEND_ACCESS_DENIED:
-        Fail(Text(IDS_CHECK_16),
+        Fail(Text(IDS_CHECK_PIPE_ACCESS_DENIED),
              QORL_PIPE_NAME);
         return;
     default:
-        Fail(Text(IDS_CHECK_17), QORL_PIPE_NAME, error);
+        Fail(Text(IDS_CHECK_PIPE_OPEN_ERROR), QORL_PIPE_NAME, error);
         return;
     }
 }
@@ -190,21 +190,21 @@ void CheckFolder(const WCHAR* directory)
     wsprintfW(path, L"%s%s", directory, BoxProgram);
     DWORD attributes = GetFileAttributesW(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        Ok(Text(IDS_CHECK_18), BoxProgram);
+        Ok(Text(IDS_CHECK_BOX_PRESENT), BoxProgram);
     else
-        Fail(Text(IDS_CHECK_19),
+        Fail(Text(IDS_CHECK_BOX_MISSING),
              BoxProgram, directory);
 
     DWORD error = WriteError(directory);
     if (error == ERROR_SUCCESS)
-        Ok(Text(IDS_CHECK_20), directory);
+        Ok(Text(IDS_CHECK_REPORT_WRITABLE), directory);
     else
-        Fail(Text(IDS_CHECK_21),
+        Fail(Text(IDS_CHECK_REPORT_NOT_WRITABLE),
              directory, error);
 
     wsprintfW(path, L"%sbox.ini", directory);
     if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
-        Info(Text(IDS_CHECK_22));
+        Info(Text(IDS_CHECK_NO_REPORT));
         return;
     }
     // A marker no report holds tells an absent key from an empty one.
@@ -213,7 +213,7 @@ void CheckFolder(const WCHAR* directory)
     WCHAR printer[FieldSize * 2];
     GetPrivateProfileStringW(L"REPORT", L"TYPE", Missing, type, ARRAYSIZE(type), path);
     GetPrivateProfileStringW(L"REPORT", L"PRINTER", Missing, printer, ARRAYSIZE(printer), path);
-    Info(Text(IDS_CHECK_23), lstrcmpW(type, Missing) == 0 ? Text(IDS_NONE) : type,
+    Info(Text(IDS_CHECK_REPORT), lstrcmpW(type, Missing) == 0 ? Text(IDS_NONE) : type,
          lstrcmpW(printer, Missing) == 0 ? Text(IDS_NONE) : printer);
 }
 
@@ -233,9 +233,9 @@ void ListBoxes()
         Append(titles, ARRAYSIZE(titles), L"\"");
     }
     if (count == 0)
-        Info(Text(IDS_CHECK_24), BoxClass);
+        Info(Text(IDS_CHECK_NO_BOX_SHOWS), BoxClass);
     else
-        Info(Text(IDS_CHECK_25), count, titles,
+        Info(Text(IDS_CHECK_BOXES_SHOWING), count, titles,
              count > MaxBoxesListed ? L", ..." : L"");
 }
 
@@ -251,15 +251,15 @@ struct QueueSetting {
 const QueueSetting QueueSettings[] = {
     {PRINTER_ATTRIBUTE_DIRECT | PRINTER_ATTRIBUTE_QUEUED,
      PRINTER_ATTRIBUTE_DIRECT | PRINTER_ATTRIBUTE_QUEUED,
-     IDS_CHECK_26,
-     IDS_CHECK_27},
+     IDS_CHECK_DIRECT_AND_QUEUED,
+     IDS_CHECK_ADDNEWDEV_DIRECT_OFF},
     {PRINTER_ATTRIBUTE_DIRECT, PRINTER_ATTRIBUTE_DIRECT,
-     IDS_CHECK_28, IDS_CHECK_29},
+     IDS_CHECK_DIRECT, IDS_CHECK_ADDNEWDEV_TO_SPOOLED},
     {PRINTER_ATTRIBUTE_QUEUED, PRINTER_ATTRIBUTE_QUEUED,
-     IDS_CHECK_30,
-     IDS_CHECK_31},
-    {PRINTER_ATTRIBUTE_QUEUED, 0, IDS_CHECK_32,
-     IDS_CHECK_33},
+     IDS_CHECK_QUEUED,
+     IDS_CHECK_ADDNEWDEV_AS_IS},
+    {PRINTER_ATTRIBUTE_QUEUED, 0, IDS_CHECK_SPOOLED_EARLY_START,
+     IDS_CHECK_ADDNEWDEV_WAIT_LAST_PAGE},
 };
 
 void ReportPrinterState(const WCHAR* name)
@@ -267,7 +267,7 @@ void ReportPrinterState(const WCHAR* name)
     PrinterState state;
     DWORD error;
     if (!ReadPrinterState(name, &state, &error)) {
-        Info(Text(IDS_CHECK_34), name,
+        Info(Text(IDS_CHECK_PRINTER_UNREADABLE), name,
              error);
         return;
     }
@@ -278,14 +278,14 @@ void ReportPrinterState(const WCHAR* name)
         if ((state.attributes & row.mask) != row.value)
             continue;
         if (tooLarge)
-            Info(Text(IDS_CHECK_35),
+            Info(Text(IDS_CHECK_PRINTER_SETTINGS_TOO_LARGE),
                  name, Text(row.now), state.attributes, needed, PrinterInfoSize);
         else
-            Info(Text(IDS_CHECK_36), name, Text(row.now), state.attributes,
+            Info(Text(IDS_CHECK_PRINTER_STATE), name, Text(row.now), state.attributes,
                  Text(row.addNewDev));
         break;
     }
-    Info(Text(IDS_CHECK_37), name, state.jobs);
+    Info(Text(IDS_CHECK_PRINTER_JOBS), name, state.jobs);
 }
 
 // What devCancel and addNewDev would do to the printer, if the server ran as
@@ -295,21 +295,21 @@ void CheckPrinter(const WCHAR* name)
     DWORD error;
     switch (ProbePrinterRights(name, &error)) {
     case PrinterMissing:
-        Fail(Text(IDS_CHECK_38),
+        Fail(Text(IDS_CHECK_NO_PRINTER),
              name);
         return;
     case PrinterOpenFailed:
-        Fail(Text(IDS_CHECK_39),
+        Fail(Text(IDS_CHECK_PRINTER_OPEN_ERROR),
              name, error);
         return;
     case PrinterRefused:
-        Ok(Text(IDS_CHECK_40), name);
-        Fail(Text(IDS_CHECK_41),
+        Ok(Text(IDS_CHECK_PRINTER_EXISTS), name);
+        Fail(Text(IDS_CHECK_PRINTER_ACCESS_DENIED),
              name);
         break;
     case PrinterManaged:
-        Ok(Text(IDS_CHECK_40), name);
-        Ok(Text(IDS_CHECK_42),
+        Ok(Text(IDS_CHECK_PRINTER_EXISTS), name);
+        Ok(Text(IDS_CHECK_PRINTER_ACCESS_GRANTED),
            name);
         break;
     }
@@ -321,26 +321,32 @@ void CheckPrinter(const WCHAR* name)
 int CheckSession(const WCHAR* printer)
 {
     ReportWindows();
-    bool running = ServerMutexExists();
-    if (running)
-        Ok(Text(IDS_CHECK_43));
+    MutexState mutex = ServerMutexState();
+    bool running = mutex != MutexAbsent;
+    if (mutex == MutexDenied)
+        Fail(Text(IDS_CHECK_MUTEX_OF_OTHER_USER));
+    else if (running)
+        Ok(Text(IDS_CHECK_SERVER_RUNS));
     else
-        Fail(Text(IDS_CHECK_44));
+        Fail(Text(IDS_CHECK_NO_SERVER));
 
     WCHAR directory[MAX_PATH];
-    bool found = FindServerProcess(&ServerPid, directory, &ServerCount);
+    bool thisUser = false;
+    bool found = FindServerProcess(&ServerPid, directory, &ServerCount, &thisUser);
     DWORD error = GetLastError();
+    if (mutex == MutexOpened && ServerPid != 0 && !thisUser)
+        Fail(Text(IDS_CHECK_SERVER_OF_OTHER_USER), ServerPid);
     CheckPipe(running);
 
     if (running) {
         if (found) {
-            Ok(Text(IDS_CHECK_45), directory, ServerPid);
+            Ok(Text(IDS_CHECK_SERVER_FOLDER), directory, ServerPid);
             CheckFolder(directory);
         } else if (ServerPid != 0) {
-            Fail(Text(IDS_CHECK_46),
+            Fail(Text(IDS_CHECK_SERVER_PATH_ERROR),
                  ServerPid, error);
         } else {
-            Fail(Text(IDS_CHECK_47));
+            Fail(Text(IDS_CHECK_NO_SERVER_PROCESS));
         }
     }
     ListBoxes();
@@ -350,11 +356,11 @@ int CheckSession(const WCHAR* printer)
     }
 
     if (!Healthy)
-        Print(Text(IDS_CHECK_48));
+        Print(Text(IDS_CHECK_RESULT_FAIL));
     else if (!PrinterHealthy)
-        Print(Text(IDS_CHECK_49),
+        Print(Text(IDS_CHECK_RESULT_PRINTER_FAIL),
               printer);
     else
-        Print(Text(IDS_CHECK_50));
+        Print(Text(IDS_CHECK_RESULT_OK));
     return Healthy && PrinterHealthy ? 0 : 1;
 }

@@ -52,6 +52,31 @@ void PrintError(const WCHAR* format, ...)
     va_end(arguments);
 }
 
+UINT OutputCodePage()
+{
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ? GetConsoleOutputCP()
+                                                                   : GetACP();
+}
+
+bool ConsoleOfItsOwn()
+{
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, ARRAYSIZE(processes)) == 1;
+}
+
+void WaitForKey()
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    FlushConsoleInputBuffer(input);
+    INPUT_RECORD record;
+    DWORD read;
+    while (ReadConsoleInputW(input, &record, 1, &read) && read == 1) {
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)
+            return;
+    }
+}
+
 void Append(WCHAR* buffer, int capacity, const WCHAR* text)
 {
     int length = lstrlenW(buffer);

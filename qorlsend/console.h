@@ -11,5 +11,16 @@ void Print(const WCHAR* format, ...);
 void PrintError(const WCHAR* format, ...);
 void PrintArguments(const WCHAR* format, va_list arguments);
 
+// The code page the output ends up in: the console's output code page
+// (its font follows it), or the ANSI code page when redirected.
+UINT OutputCodePage();
+
+// Whether this process is alone in its console: started from Explorer, not
+// from a prompt.
+bool ConsoleOfItsOwn();
+
+// Waits for a key press in the console.
+void WaitForKey();
+
 // Appends text to buffer (capacity units, always terminated); cut if full.
 void Append(WCHAR* buffer, int capacity, const WCHAR* text);

@@ -81,16 +81,16 @@ void ExplainClose(const WCHAR* title)
 {
     Acts = true;
     if (title == NULL)
-        AddStep(Text(IDS_EXPLAIN_1));
+        AddStep(Text(IDS_EXPLAIN_CLOSE_ALL_BOXES));
     else
-        AddQuotedStep(Text(IDS_EXPLAIN_2), title);
+        AddQuotedStep(Text(IDS_EXPLAIN_CLOSE_BOXES_TITLED), title);
 }
 
 bool ExplainExists(const WCHAR* title)
 {
     bool showing = FindWindowW(L"ravonPT", title) != NULL;
-    AddQuotedStep(Text(IDS_EXPLAIN_3), title,
-                  showing ? Text(IDS_EXPLAIN_4) : Text(IDS_EXPLAIN_5));
+    AddQuotedStep(Text(IDS_EXPLAIN_FIND_BOX), title,
+                  showing ? Text(IDS_EXPLAIN_BOX_SHOWS) : Text(IDS_EXPLAIN_NO_BOX_SHOWS));
     return showing;
 }
 
@@ -99,21 +99,21 @@ void ExplainReport(const WCHAR* type, const WCHAR* printerName)
     Acts = true;
     WCHAR step[StepSize];
     if (printerName == NULL) {
-        wsprintfW(step, Text(IDS_EXPLAIN_6), type);
+        wsprintfW(step, Text(IDS_EXPLAIN_WRITE_TYPE_KEEP_PRINTER), type);
         AddStep(step);
         return;
     }
-    wsprintfW(step, Text(IDS_EXPLAIN_7), type);
+    wsprintfW(step, Text(IDS_EXPLAIN_WRITE_TYPE), type);
     AddStep(step);
-    wsprintfW(step, Text(IDS_EXPLAIN_8), printerName,
-              printerName[0] == 0 ? Text(IDS_EXPLAIN_9) : L"");
+    wsprintfW(step, Text(IDS_EXPLAIN_WRITE_PRINTER), printerName,
+              printerName[0] == 0 ? Text(IDS_EXPLAIN_EMPTY_VALUE) : L"");
     AddStep(step);
 }
 
 void ExplainLaunch()
 {
     Acts = true;
-    AddStep(Text(IDS_EXPLAIN_10));
+    AddStep(Text(IDS_EXPLAIN_START_BOX));
 }
 
 void NotePrinter(const WCHAR* printerName)
@@ -126,7 +126,7 @@ void ExplainPurge(const WCHAR* printerName)
 {
     Acts = true;
     NotePrinter(printerName);
-    AddQuotedStep(Text(IDS_EXPLAIN_11), printerName);
+    AddQuotedStep(Text(IDS_EXPLAIN_PURGE_JOBS), printerName);
 }
 
 void ExplainQueueMode(const WCHAR* printerName)
@@ -134,14 +134,14 @@ void ExplainQueueMode(const WCHAR* printerName)
     Acts = true;
     NotePrinter(printerName);
     QueueModeAsked = true;
-    AddQuotedStep(Text(IDS_EXPLAIN_12),
+    AddQuotedStep(Text(IDS_EXPLAIN_QUEUE_MODE),
                   printerName);
 }
 
 void ExplainStopWorker()
 {
     Acts = true;
-    AddStep(Text(IDS_EXPLAIN_13));
+    AddStep(Text(IDS_EXPLAIN_STOP_WORKER));
 }
 
 bool IsStray(char c)
@@ -193,25 +193,25 @@ const WCHAR* RefusalReason(const char* bytes, DWORD count)
     while (split < length && bytes[split] != '_')
         ++split;
     if (split >= FieldSize)
-        return Text(IDS_EXPLAIN_14);
+        return Text(IDS_EXPLAIN_COMMAND_TOO_LONG);
     if (split < length && length - split - 1 >= FieldSize)
-        return Text(IDS_EXPLAIN_15);
-    return Text(IDS_EXPLAIN_16);
+        return Text(IDS_EXPLAIN_PRINTER_TOO_LONG);
+    return Text(IDS_EXPLAIN_PRINTER_LINE_BREAK);
 }
 
 void PrintNothing(const StatusMessage& message, const char* bytes, DWORD count)
 {
     if (!message.usable) {
-        Print(Text(IDS_EXPLAIN_17), RefusalReason(bytes, count));
+        Print(Text(IDS_EXPLAIN_NOTHING_REFUSED), RefusalReason(bytes, count));
         return;
     }
     if (message.command[0] == 0) {
-        Print(Text(IDS_EXPLAIN_18));
+        Print(Text(IDS_EXPLAIN_NOTHING_EMPTY_COMMAND));
         return;
     }
     if (StepCount > 0) {
         // A word that only looked: "newconnect" with its box showing.
-        Print(Text(IDS_EXPLAIN_19));
+        Print(Text(IDS_EXPLAIN_NOTHING_NEW_PRINTER_BOX));
         return;
     }
     WCHAR quoted[QuotedSize];
@@ -220,15 +220,15 @@ void PrintNothing(const StatusMessage& message, const char* bytes, DWORD count)
     bool strayDiffers = false;
     const char* nearest = NearestWord(message.command, &caseDiffers, &strayDiffers);
     if (nearest == NULL) {
-        Print(Text(IDS_EXPLAIN_20), quoted);
+        Print(Text(IDS_EXPLAIN_NOTHING_UNKNOWN_COMMAND), quoted);
         return;
     }
     WCHAR word[FieldSize];
     MultiByteToWideChar(CP_ACP, 0, nearest, -1, word, FieldSize);
-    Print(Text(IDS_EXPLAIN_21),
-          quoted, word, caseDiffers ? Text(IDS_EXPLAIN_22) : L"",
-          caseDiffers && strayDiffers ? Text(IDS_EXPLAIN_23) : L"",
-          strayDiffers ? Text(IDS_EXPLAIN_24) : L"");
+    Print(Text(IDS_EXPLAIN_NOTHING_NEAR_COMMAND),
+          quoted, word, caseDiffers ? Text(IDS_EXPLAIN_DIFFERS_IN_CASE) : L"",
+          caseDiffers && strayDiffers ? Text(IDS_EXPLAIN_AND) : L"",
+          strayDiffers ? Text(IDS_EXPLAIN_DIFFERS_BY_SPACE) : L"");
 }
 
 // Said of this user: the server's may differ.
@@ -239,19 +239,19 @@ void PrintPrinterRights()
     DWORD error;
     switch (ProbePrinterRights(SpoolerPrinter, &error)) {
     case PrinterManaged:
-        Print(Text(IDS_EXPLAIN_25),
+        Print(Text(IDS_EXPLAIN_PRINTER_ACCESS_GRANTED),
               quoted);
         return;
     case PrinterRefused:
-        Print(Text(IDS_EXPLAIN_26),
+        Print(Text(IDS_EXPLAIN_PRINTER_ACCESS_DENIED),
               quoted);
         return;
     case PrinterMissing:
-        Print(Text(IDS_EXPLAIN_27),
+        Print(Text(IDS_EXPLAIN_NO_PRINTER),
               quoted);
         return;
     case PrinterOpenFailed:
-        Print(Text(IDS_EXPLAIN_28),
+        Print(Text(IDS_EXPLAIN_PRINTER_OPEN_ERROR),
               quoted, error);
         return;
     }
@@ -267,7 +267,7 @@ void PrintQueueModeRead()
         return;
     WCHAR quoted[QuotedSize];
     QuoteWide(SpoolerPrinter, quoted, QuotedSize);
-    Print(Text(IDS_EXPLAIN_29),
+    Print(Text(IDS_EXPLAIN_PRINTER_SETTINGS_TOO_LARGE),
           quoted, needed, PrinterInfoSize);
 }
 
@@ -275,9 +275,9 @@ void PrintFields(const StatusMessage& message)
 {
     WCHAR quoted[QuotedSize];
     QuoteBytes(message.command, lstrlenA(message.command), quoted, QuotedSize);
-    Print(Text(IDS_EXPLAIN_30), quoted);
+    Print(Text(IDS_EXPLAIN_COMMAND), quoted);
     QuoteBytes(message.argument, lstrlenA(message.argument), quoted, QuotedSize);
-    Print(Text(IDS_EXPLAIN_31), quoted);
+    Print(Text(IDS_EXPLAIN_ARGUMENT), quoted);
 
     WCHAR hex[FieldSize * 3 + 1] = L"";
     bool ascii = true;
@@ -292,14 +292,14 @@ void PrintFields(const StatusMessage& message)
     // The server decodes in the thread's code page, which the system's may not be.
     UINT names = NameCodePage();
     if (ascii)
-        Print(Text(IDS_EXPLAIN_32), quoted);
+        Print(Text(IDS_EXPLAIN_PRINTER), quoted);
     else if (names == GetACP())
-        Print(Text(IDS_EXPLAIN_33), quoted, names, hex);
+        Print(Text(IDS_EXPLAIN_PRINTER_DECODED), quoted, names, hex);
     else
-        Print(Text(IDS_EXPLAIN_34),
+        Print(Text(IDS_EXPLAIN_PRINTER_DECODED_OTHER_CODE_PAGE),
               quoted, names, hex, GetACP());
     QuoteWide(message.statusTitle, quoted, QuotedSize);
-    Print(Text(IDS_EXPLAIN_35), quoted);
+    Print(Text(IDS_EXPLAIN_TITLE), quoted);
 }
 
 }  // namespace
@@ -307,13 +307,13 @@ void PrintFields(const StatusMessage& message)
 int ExplainMessage(const char* bytes, DWORD count)
 {
     if (count > MessageBufferSize) {
-        Print(Text(IDS_EXPLAIN_36), count);
-        Print(Text(IDS_EXPLAIN_37));
+        Print(Text(IDS_EXPLAIN_MESSAGE_SIZE), count);
+        Print(Text(IDS_EXPLAIN_NOTHING_TOO_LONG));
         return 1;
     }
     WCHAR quoted[QuotedSize];
     QuoteBytes(bytes, static_cast<int>(count), quoted, QuotedSize);
-    Print(Text(IDS_EXPLAIN_38), quoted, count);
+    Print(Text(IDS_EXPLAIN_MESSAGE), quoted, count);
 
     static char buffer[MessageBufferSize];
     CopyMemory(buffer, bytes, count);
@@ -337,11 +337,11 @@ int ExplainMessage(const char* bytes, DWORD count)
         // The server's shutdown, in its order.
         actions.StopQueueModeWorker();
         actions.CloseStatusWindows(NULL);
-        AddStep(Text(IDS_EXPLAIN_39));
+        AddStep(Text(IDS_EXPLAIN_DISCONNECT_AND_END));
     }
     if (Acts)
-        Print(stops ? Text(IDS_EXPLAIN_40)
-                    : Text(IDS_EXPLAIN_41));
+        Print(stops ? Text(IDS_EXPLAIN_STEPS_TO_STOP)
+                    : Text(IDS_EXPLAIN_STEPS));
     for (int i = 0; i < StepCount; ++i)
         Print(L"  %d. %s\n", i + 1, Steps[i]);
     if (NamesPrinter)

@@ -17,7 +17,7 @@ namespace {
 const DWORD SendDeadline = 10000;
 const DWORD DefaultStopSeconds = 10;
 const int MaxSecondsDigits = 5;
-const int MessageBytes = 1024;   // room to say how far over the limit one is
+const DWORD MessageBytes = QORL_MESSAGE_MAX_BYTES + 1;
 
 const WCHAR* ResultText(QorlSendResult result)
 {
@@ -36,37 +36,30 @@ const WCHAR* ResultText(QorlSendResult result)
         return Text(IDS_RESULT_WRITE_FAILED);
     case QORL_SEND_TOO_LONG:
         return Text(IDS_RESULT_TOO_LONG);
+    case QORL_SEND_NAME_TOO_LONG:
+        return Text(IDS_RESULT_NAME_TOO_LONG);
+    case QORL_SEND_UNMAPPABLE:
+        return Text(IDS_RESULT_UNMAPPABLE);
     }
     return L"";
 }
 
 int BadUsage()
 {
-    PrintError(L"%s", Text(IDS_SEND_1));
+    PrintError(L"%s", Text(IDS_USAGE));
     return 2;
 }
 
-// The message as it goes on the pipe: in the ANSI code page, every
-// character or none. False (said why) when it does not fit.
-bool Encode(const WCHAR* text, char* bytes, DWORD* count)
+// The message as it goes on the pipe, by the header's rules: in the ANSI
+// code page, every character or none. False (said why) when it does not
+// encode; *result says whether it keeps the server's limits.
+bool Encode(const WCHAR* text, char* bytes, DWORD* count, QorlSendResult* result)
 {
-    UINT codePage = GetACP();
-    BOOL usedDefault = FALSE;
-    // UTF-8 as the ANSI code page takes neither the flag nor the question.
-    bool utf8 = codePage == CP_UTF8;
-    int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, -1, bytes,
-                                     MessageBytes, NULL, utf8 ? NULL : &usedDefault);
-    if (length == 0) {
-        PrintError(Text(IDS_SEND_2),
-                   MessageBytes, QORL_MESSAGE_MAX_BYTES);
+    *result = QorlEncodeStatusW(text, NULL, bytes, MessageBytes, count);
+    if (*result == QORL_SEND_UNMAPPABLE) {
+        PrintError(Text(IDS_SEND_NOT_IN_CODE_PAGE), GetACP());
         return false;
     }
-    if (usedDefault) {
-        PrintError(Text(IDS_SEND_3),
-                   codePage);
-        return false;
-    }
-    *count = static_cast<DWORD>(length - 1);
     return true;
 }
 
@@ -74,16 +67,20 @@ int Send(const WCHAR* text)
 {
     char bytes[MessageBytes];
     DWORD count;
-    if (!Encode(text, bytes, &count))
+    QorlSendResult result;
+    if (!Encode(text, bytes, &count, &result))
         return 2;
-    QorlSendResult result = QorlSendMessage(bytes, count, SendDeadline);
     if (result == QORL_SEND_TOO_LONG) {
-        PrintError(Text(IDS_SEND_4),
-                   count);
+        PrintError(Text(IDS_SEND_TOO_LONG), count);
         return 2;
     }
+    if (result == QORL_SEND_NAME_TOO_LONG) {
+        PrintError(Text(IDS_SEND_NAME_TOO_LONG), QORL_NAME_MAX_BYTES);
+        return 2;
+    }
+    result = QorlSendMessage(bytes, count, SendDeadline);
     if (result != QORL_SEND_OK) {
-        PrintError(Text(IDS_SEND_5), ResultText(result));
+        PrintError(Text(IDS_SEND_FAILED), ResultText(result));
         return 1;
     }
     return 0;
@@ -108,28 +105,41 @@ int Stop(DWORD seconds)
     StopSessionServer(seconds, &report);
     if (report.sent != QORL_SEND_OK) {
         SetLastError(report.sendError);
-        PrintError(Text(IDS_SEND_6), ResultText(report.sent));
+        PrintError(Text(IDS_STOP_EXIT_NOT_SENT), ResultText(report.sent));
     }
     switch (report.outcome) {
     case StopNoServer:
-        Print(Text(IDS_SEND_7));
+        Print(Text(IDS_STOP_NO_SERVER));
         return 0;
     case StopEnded:
-        Print(Text(IDS_SEND_8), report.elapsedMs / 1000,
+        Print(Text(IDS_STOP_ENDED), report.elapsedMs / 1000,
               report.elapsedMs % 1000 / 100);
         return 0;
     case StopStillRunning:
-        break;
+        Print(Text(IDS_STOP_STILL_RUNNING), seconds);
+        return 1;
+    case StopOtherUser:
+        if (report.pid != 0)
+            Print(Text(IDS_STOP_OTHER_USER), report.pid);
+        else
+            Print(Text(IDS_STOP_MUTEX_OF_OTHER_USER));
+        return 1;
+    case StopOtherAnswered:
+        Print(Text(IDS_STOP_OTHER_ANSWERED), QORL_PIPE_NAME, report.answeredPid,
+              report.answeredProgram[0] != 0 ? report.answeredProgram : Text(IDS_NONE),
+              report.answeredSession, report.pid);
+        return 1;
     }
-    Print(Text(IDS_SEND_9), seconds);
     return 1;
 }
 
+// Over a limit is explained, not refused: that is what --explain is for.
 int Explain(const WCHAR* text)
 {
     char bytes[MessageBytes];
     DWORD count;
-    if (!Encode(text, bytes, &count))
+    QorlSendResult result;
+    if (!Encode(text, bytes, &count, &result))
         return 2;
     return ExplainMessage(bytes, count);
 }
@@ -139,11 +149,19 @@ int Explain(const WCHAR* text)
 int wmain(int argc, wchar_t** argv)
 {
     ChooseLanguage();
+    // Double-clicked: a console window of its own, which would close before
+    // anyone read the usage. The check is what such a person wants.
+    if (argc < 2 && ConsoleOfItsOwn()) {
+        int code = CheckSession(NULL);
+        Print(L"%s", Text(IDS_PRESS_A_KEY));
+        WaitForKey();
+        return code;
+    }
     if (argc < 2)
         return BadUsage();
     const WCHAR* option = argv[1];
     if (lstrcmpW(option, L"--help") == 0 && argc == 2) {
-        Print(L"%s", Text(IDS_SEND_1));
+        Print(L"%s", Text(IDS_USAGE));
         return 0;
     }
     if (lstrcmpW(option, L"--stop") == 0) {

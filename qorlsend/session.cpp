@@ -99,16 +99,39 @@ bool IsServerOfThisSession(const ProcessFound& process)
 
 struct ServersSeen {
     int count;
-    DWORD first;
+    DWORD first;       // this user's first, or else the first of all
+    bool firstIsOurs;
 };
 
 // Takes none: the walk goes on to count them all.
 bool CountServer(const ProcessFound& process, void* wanted)
 {
     ServersSeen* seen = static_cast<ServersSeen*>(wanted);
-    if (IsServerOfThisSession(process) && seen->count++ == 0)
+    if (!IsServerOfThisSession(process))
+        return false;
+    bool ours = RunsAsThisUser(process.pid);
+    if (seen->count++ == 0 || (ours && !seen->firstIsOurs)) {
         seen->first = process.pid;
+        seen->firstIsOurs = ours;
+    }
     return false;
+}
+
+// TOKEN_USER and the SID it points to, in one buffer.
+union UserOfToken {
+    TOKEN_USER user;
+    BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+
+bool ProcessUser(HANDLE process, UserOfToken* user)
+{
+    HANDLE token;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return false;
+    DWORD needed;
+    BOOL read = GetTokenInformation(token, TokenUser, user, sizeof(*user), &needed);
+    CloseHandle(token);
+    return read != FALSE;
 }
 
 bool HasId(const ProcessFound& process, void* wanted)
@@ -118,29 +141,62 @@ bool HasId(const ProcessFound& process, void* wanted)
 
 }  // namespace
 
-bool ServerMutexExists()
+MutexState ServerMutexState()
 {
     HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, MutexName);
     if (mutex != NULL) {
         CloseHandle(mutex);
-        return true;
+        return MutexOpened;
     }
-    return GetLastError() != ERROR_FILE_NOT_FOUND;
+    // ERROR_ACCESS_DENIED: its security admits its creator, not this user.
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? MutexAbsent : MutexDenied;
 }
 
-bool FindServerProcess(DWORD* pid, WCHAR* directory, int* count)
+bool ServerMutexExists()
+{
+    return ServerMutexState() != MutexAbsent;
+}
+
+bool FindServerProcess(DWORD* pid, WCHAR* directory, int* count, bool* thisUser)
 {
     *pid = 0;
     directory[0] = 0;
-    ServersSeen seen = {0, 0};
+    ServersSeen seen = {0, 0, false};
     ProcessFound process;
     FindProcess(CountServer, &seen, &process);
     if (count != NULL)
         *count = seen.count;
+    if (thisUser != NULL)
+        *thisUser = seen.firstIsOurs;
     if (seen.count == 0)
         return false;
     *pid = seen.first;
     return ExecutableDirectory(seen.first, directory);
+}
+
+bool RunsAsThisUser(DWORD pid)
+{
+    // Vista's limited right opens an elevated process too; XP knows only
+    // the full one, and refuses the bit it does not know.
+    const DWORD QueryLimited = 0x1000;   // PROCESS_QUERY_LIMITED_INFORMATION
+    HANDLE process = OpenProcess(QueryLimited, FALSE, pid);
+    if (process == NULL)
+        process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (process == NULL)
+        return false;
+    UserOfToken theirs;
+    UserOfToken ours;
+    bool same = ProcessUser(process, &theirs) && ProcessUser(GetCurrentProcess(), &ours) &&
+                EqualSid(theirs.user.User.Sid, ours.user.User.Sid);
+    CloseHandle(process);
+    return same;
+}
+
+bool ProcessSession(DWORD pid, DWORD* session)
+{
+    *session = 0;
+    SessionOfProcess sessionOf = ProcessSessionFunction();
+    return sessionOf != NULL && sessionOf(pid, session);
 }
 
 PipeOwner FindPipeOwner(HANDLE pipe, DWORD* pid)

@@ -15,15 +15,32 @@ Function LookUpFunction(HMODULE module, const char* name)
                                 reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// The single-instance mutex is there (or there but not ours to open): a
-// server runs in this session. It goes when the server's process has ended.
+// The single-instance mutex of this session's server. It goes when the
+// server's process has ended. One that is there but will not open for this
+// user belongs to a server another user runs in this session (Run as).
+enum MutexState {
+    MutexAbsent,
+    MutexOpened,
+    MutexDenied
+};
+MutexState ServerMutexState();
+// There, whoever's it is: a server runs in this session.
 bool ServerMutexExists();
 
-// The first QorlServer.exe process of this session, and its executable's
-// directory with the backslash (MAX_PATH units); *count (unless NULL): how
-// many processes of that name run in this session. False when none is
-// found; *pid 0 then, or the process whose path could not be read.
-bool FindServerProcess(DWORD* pid, WCHAR* directory, int* count = NULL);
+// The QorlServer.exe process of this session, one of this user's where
+// there is one, and its executable's directory with the backslash
+// (MAX_PATH units); *count (unless NULL): how many processes of that name
+// run in this session; *thisUser (unless NULL): whether the one found runs
+// as this user. False when none is found; *pid 0 then, or the process
+// whose path could not be read.
+bool FindServerProcess(DWORD* pid, WCHAR* directory, int* count = NULL, bool* thisUser = NULL);
+
+// Whether a process runs as the user this one runs as. A process this user
+// may not open is not this user's.
+bool RunsAsThisUser(DWORD pid);
+
+// The Windows session a process runs in. False when it cannot be told.
+bool ProcessSession(DWORD pid, DWORD* session);
 
 enum PipeOwner {
     PipeOwnerFound,    // *pid is the process at the server end

@@ -7,20 +7,29 @@
 #include "../include/qorl_send.h"
 
 enum StopOutcome {
-    StopNoServer,       // none was running in this session
-    StopEnded,          // it ended within the wait
-    StopStillRunning    // it still runs at the deadline
+    StopNoServer,        // none was running in this session
+    StopEnded,           // it ended within the wait
+    StopStillRunning,    // it still runs at the deadline
+    StopOtherUser,       // this session's server runs as another user: left alone
+    StopOtherAnswered    // another process answered the pipe every time: nothing sent
 };
 
 struct StopReport {
     StopOutcome outcome;
     DWORD pid;                  // the server's process; 0 where none was found
     WCHAR program[MAX_PATH];    // its executable's full path; "" where unknown
-    DWORD elapsedMs;            // from sending exit to the outcome
+    DWORD elapsedMs;            // from the first try to the outcome
     QorlSendResult sent;        // how sending exit went
     DWORD sendError;            // GetLastError() after a failed send
+    // StopOtherAnswered: the process that answered last, its session and
+    // its executable's file name.
+    DWORD answeredPid;
+    DWORD answeredSession;
+    WCHAR answeredProgram[MAX_PATH];
 };
 
-// Sends exit to the server of this session and waits at most seconds for
-// its single-instance mutex to go (at least one try when 0). Prints nothing.
+// Sends exit to this user's server of this session, and only to it, and
+// waits at most seconds for its single-instance mutex to go (at least one
+// try when 0). Where Windows cannot tell which process serves the pipe
+// (XP), exit goes to whichever instance answers. Prints nothing.
 void StopSessionServer(DWORD seconds, StopReport* report);

@@ -3,6 +3,8 @@
 // the thread's locale on XP, so the same Windows could get either.
 #include "strings.h"
 
+#include "console.h"
+
 namespace {
 
 const int TextSize = 1025;   // wvsprintfW takes at most 1024 units
@@ -37,10 +39,14 @@ void ChooseLanguage()
     DWORD length = GetEnvironmentVariableW(L"QORLSEND_LANG", wanted, ARRAYSIZE(wanted));
     if (length > 0 && length < ARRAYSIZE(wanted) && lstrcmpiW(wanted, L"en") == 0)
         return;
+    // The language pack does not change the code page: Chinese written in
+    // 1252 is question marks, and a console font for 437 has no glyphs for it.
     LANGID display = GetUserDefaultUILanguage();
+    UINT output = OutputCodePage();
     if (PRIMARYLANGID(display) == LANG_CHINESE &&
         (SUBLANGID(display) == SUBLANG_CHINESE_SIMPLIFIED ||
-         SUBLANGID(display) == SUBLANG_CHINESE_SINGAPORE))
+         SUBLANGID(display) == SUBLANG_CHINESE_SINGAPORE) &&
+        (output == 936 || output == CP_UTF8))
         Language = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
 }
 

@@ -6,7 +6,9 @@
 namespace {
 
 // PipeTaken: alone, with this test process holding the pipe's name.
-enum Setting { Alone, BesideServer, BesideServerWithoutBox, PipeTaken };
+// PipeShared: beside a server, with instances of this test process's made
+// before the server's own, which connections reach first.
+enum Setting { Alone, BesideServer, BesideServerWithoutBox, PipeTaken, PipeShared };
 
 struct ClientCase {
     const char* name;
@@ -74,10 +76,17 @@ const ClientCase Cases[] = {
      {"本会话中没有正在运行的服务程序"}},
     {"StopBesideServer", BesideServer, {L"--stop", L"10"}, 0, {"the server has ended"},
      {"服务程序已结束"}},
+    {"StopPipeShared", PipeShared, {L"--stop"}, 1,
+     {"was answered by process <SELF> of session",
+      "not by QorlServer.exe, process <PID>, of this session and user: nothing was sent"},
+     {"由进程 <SELF> 应答（会话", "QorlServer.exe（进程 <PID>）应答：未发送任何内容"}},
     {"SendAlone", Alone, {L"paper_P"}, 1, {"no server is running"},
      {"没有正在运行的服务程序"}},
     {"SendTooLong", Alone, {L"paper_" + std::wstring(251, L'P')}, 2, {"nothing was sent"},
      {"未发送任何内容"}},
+    {"SendNameTooLong", Alone, {L"paper_" + std::wstring(100, L'P')}, 2,
+     {"printer name is over 99 bytes; the server would drop the message; nothing was sent"},
+     {"打印机名超过 99 字节；服务程序会丢弃这条消息；未发送任何内容"}},
     {"NoArguments", Alone, {}, 2, {Usage}, {ZhUsage}},
     {"ExplainNothing", Alone, {L"--explain"}, 2, {Usage}, {ZhUsage}},
     {"ExplainTwo", Alone, {L"--explain", L"paper_A", L"paper_B"}, 2, {Usage}, {ZhUsage}},
@@ -120,11 +129,41 @@ void ExpectCrlf(const std::string& output)
         EXPECT_TRUE(at > 0 && output[at - 1] == '\r') << "a bare LF in:\n" << output;
 }
 
+// Listening instances made as the server makes its own, so that it can
+// still add its own after them.
+std::vector<HANDLE> SharePipe()
+{
+    std::vector<HANDLE> instances;
+    for (int i = 0; i < 8; ++i) {
+        instances.push_back(CreateNamedPipeW(L"\\\\.\\pipe\\QorlPipe", PIPE_ACCESS_DUPLEX,
+                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                             PIPE_UNLIMITED_INSTANCES, 256, 256, 0, NULL));
+        EXPECT_NE(INVALID_HANDLE_VALUE, instances.back()) << GetLastError();
+    }
+    return instances;
+}
+
+bool WaitForServerMutex()
+{
+    for (int i = 0; i < 200; ++i) {
+        HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"RX70_SER_MUTEX");
+        if (mutex != NULL) {
+            CloseHandle(mutex);
+            return true;
+        }
+        Sleep(25);
+    }
+    return false;
+}
+
 class ClientTest : public ServerTest {
 protected:
     void RunCases(bool chinese);
 };
 class CodePage936Client : public ClientTest {};
+// A Chinese display language over code page 1252, as with an English
+// Windows and the Chinese language pack: Chinese would be question marks.
+class ChineseDisplayOn1252 : public ClientTest {};
 
 void ClientTest::RunCases(bool chinese)
 {
@@ -132,13 +171,18 @@ void ClientTest::RunCases(bool chinese)
         SCOPED_TRACE(row.name);
         std::wstring name(row.name, row.name + strlen(row.name));
         HANDLE taken = INVALID_HANDLE_VALUE;
+        std::vector<HANDLE> shared;
         if (row.setting == Alone || row.setting == PipeTaken) {
             directory = MakeScratchDirectory(name);
         } else {
-            directory = MakeProgramDirectory(name, row.setting == BesideServer ? WithBox
-                                                                               : WithoutBox);
-            server = StartServer(directory);
+            directory = MakeProgramDirectory(
+                name, row.setting == BesideServerWithoutBox ? WithoutBox : WithBox);
+            if (row.setting == PipeShared)
+                shared = SharePipe();
+            // Its start is told by its mutex: a connection would reach ours.
+            server = StartServer(directory, L"", L"QorlServer.exe", shared.empty());
             ASSERT_NE(nullptr, server.process);
+            ASSERT_TRUE(shared.empty() || WaitForServerMutex());
         }
         std::wstring client = directory + L"QorlSend.exe";
         ASSERT_TRUE(CopyFileW(ClientUnderTest().c_str(), client.c_str(), FALSE));
@@ -165,6 +209,19 @@ void ClientTest::RunCases(bool chinese)
         if (row.setting == BesideServer && row.arguments[0] == L"--stop") {
             EXPECT_EQ(0u, WaitForExit(server, 0));   // ended, not only said so
         }
+        if (!shared.empty()) {
+            // Nothing written to ours, the server untouched; and once the
+            // pipe is the server's alone, the stop works.
+            for (HANDLE instance : shared) {
+                DWORD waiting = 0;
+                PeekNamedPipe(instance, NULL, 0, NULL, &waiting, NULL);
+                EXPECT_EQ(0u, waiting) << "the stop wrote to another process's instance";
+                CloseHandle(instance);
+            }
+            EXPECT_EQ(STILL_ACTIVE, WaitForExit(server, 0));
+            ExpectRun(RunProgram(client, {L"--stop"}, directory), 0, {});
+            EXPECT_EQ(0u, WaitForExit(server, 0));
+        }
         StopServer(&server);
     }
 }
@@ -178,6 +235,13 @@ TEST_F(CodePage936Client, EveryCaseOfTheTableInChinese)
 {
     ASSERT_EQ(936u, GetACP());
     RunCases(true);
+}
+
+TEST_F(ChineseDisplayOn1252, EveryCaseOfTheTableInEnglish)
+{
+    ASSERT_EQ(1252u, GetACP());
+    ASSERT_EQ(LANG_CHINESE, PRIMARYLANGID(GetUserDefaultUILanguage()));
+    RunCases(false);
 }
 
 // A Chinese printer name, in Chinese and, asked for, in English.

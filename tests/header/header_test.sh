@@ -3,7 +3,9 @@
 # taken from the text itself, must compile warning-free as C89 and as C++
 # with both MinGW targets, and, built for the server's target (32 bits for
 # the shipped one), deliver a message to the server under Wine and say "no
-# server" once the server is gone. It must open the pipe for identification
+# server" once the server is gone; under code page 936 deliver a Chinese
+# printer name whole, and refuse, opening nothing, a name over 99 bytes and
+# one the code page cannot hold. It must open the pipe for identification
 # only: Wine grants full impersonation whatever a client asks, so the flags
 # are read where the header passes them.
 #   header_test.sh WINE SOURCE_DIR SERVER_EXE [i686|x86_64]
@@ -17,7 +19,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-awk '/^## 9\./{on=1} on&&/^```c$/{copy=1; next} copy&&/^```$/{exit} copy' \
+awk '/^## [0-9]+\. The sender header/{on=1} on&&/^```c$/{copy=1; next} copy&&/^```$/{exit} copy' \
   "$source/docs/protocol.md" >"$work/qsend.c"
 [ -s "$work/qsend.c" ] || { echo "FAIL: no C sender in docs/protocol.md"; exit 1; }
 
@@ -61,17 +63,35 @@ for target in $run; do
 done
 echo "header: the protocol's sender opens the pipe with SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION"
 
+# The Wine processes from here on run under code page 936.
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+# Refused before the pipe is opened: 50 characters are 100 bytes in GBK.
+for row in "$(printf '标%.0s' $(seq 50))|over 99 bytes" "라벨프린터|no form in the ANSI code page"; do
+  "$wine" "$work/record-$run.exe" paper "${row%|*}" </dev/null 2>"$work/record.err" && status=0 || status=$?
+  if [ "$status" -ne 1 ] || grep -q '^open: ' "$work/record.err" || ! grep -q "${row#*|}" "$work/record.err"; then
+    echo "FAIL: sending paper ${row%|*}: exit $status: $(cat "$work/record.err")"; exit 1
+  fi
+done
+echo "header: names over 99 bytes or outside code page 936 are refused before the pipe opens"
+
 mkdir "$work/program"
 cp "$server_exe" "$work/program/QorlServer.exe"
 "$wine" "$work/program/QorlServer.exe" </dev/null >/dev/null 2>&1 &
 server=$!
-qsend() { "$wine" "$work/qsend-$run.exe" "$1" </dev/null 2>"$work/qsend.err"; }
+qsend() { "$wine" "$work/qsend-$run.exe" "$@" </dev/null 2>"$work/qsend.err"; }
 for _ in $(seq 50); do qsend sync && break; sleep 0.2; done
-qsend paper_HeaderTest || { echo "FAIL: qsend exited $?: $(cat "$work/qsend.err")"; exit 1; }
+report() { iconv -f GBK -t UTF-8 "$work/program/box.ini" | tr -d '\r'; }
+for printer in HeaderTest 标签打印机; do
+  # The whole message, then the command and the name apart; the next send
+  # waits for the server to be done with this one.
+  if [ "$printer" = HeaderTest ]; then qsend paper_HeaderTest; else qsend paper "$printer"; fi ||
+    { echo "FAIL: qsend exited $?: $(cat "$work/qsend.err")"; exit 1; }
+  qsend sync
+  report | grep -qx "PRINTER=$printer" ||
+    { echo "FAIL: box.ini has no PRINTER=$printer"; report; exit 1; }
+done
 qsend exit
 for _ in $(seq 50); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
-grep -q '^PRINTER=HeaderTest' "$work/program/box.ini" ||
-  { echo "FAIL: box.ini has no PRINTER=HeaderTest"; cat "$work/program/box.ini"; exit 1; }
 status=0
 qsend paper_Late || status=$?
 if [ "$status" -ne 1 ] || ! grep -q 'no server is running' "$work/qsend.err"; then
