@@ -51,4 +51,4 @@ fi
 report=$(iconv -f GBK -t UTF-8 "$work/program/box.ini" 2>/dev/null | tr -d '\r' |
          awk -F= '$1 == "TYPE" || $1 == "PRINTER" { printf "%s|", $2 }' || true)
 [ "$report" = 'paper|标签打印机|' ] || { echo "FAIL: box.ini holds '$report'" && fail=1; }
-[ "$fail" -eq 0 ] && echo "PASSED: QorlSend.cs sent the Chinese name whole, refused the rest"
+[ "$fail" -eq 0 ] && echo "dotnet: QorlSend.cs sent the Chinese name whole, refused the rest"

@@ -43,19 +43,25 @@ bash "$work/src/scripts/msi" "$work/next-stage" "$work/next.msi" || exit 1
 # property; 210 = 18 (a program the package installs) + 192 (not waited
 # for); 65 = 1 (a DLL in the Binary table: it exists wherever the installed
 # version is) + 64 (result not checked); 242 = 50 (the program a property
-# names) + 192, at the failure (-3) and cancel (-2) ends. Older versions are
+# names) + 192, at the failure (-3) and cancel (-2) ends of both sequences,
+# on private properties only, the program found from the registry after
+# QORL_KEPT_DIR is cleared. Older versions are
 # replaced, inside this install's transaction; newer ones only detected,
 # which the launch condition refuses; the same version is neither. Then one
 # row per validation rule (ICEnn) that applies, checked below as Microsoft
 # documents it.
 expected() {  # VERSION
   cat <<EOF
-order: FindRelatedProducts AppSearch LaunchConditions ValidateProductID CostInitialize FileCost KeepInstallDir CostFinalize MigrateFeatureStates StopServer InstallValidate InstallInitialize RemoveExistingProducts ProcessComponents UnpublishFeatures RemoveRegistryValues RemoveFiles InstallFiles
+order: ForgetKeptDir FindRelatedProducts AppSearch FindOldServer LaunchConditions ValidateProductID CostInitialize FileCost KeepInstallDir CostFinalize MigrateFeatureStates StopServer InstallValidate InstallInitialize RemoveExistingProducts ProcessComponents UnpublishFeatures RemoveRegistryValues RemoveFiles InstallFiles
 after: InstallFinalize StartServer
-ends: RestartOnFailure -3 QORL_STOPPED_SERVER, RestartOnCancel -2 QORL_STOPPED_SERVER
+InstallExecuteSequence: RestartOnFailure -3 OldServer, RestartOnCancel -2 OldServer, ForgetKeptDir 20 UILevel < 4, FindOldServer 51
+InstallUISequence: RestartOnFailure -3 OldServer, RestartOnCancel -2 OldServer, ForgetKeptDir 20, FindOldServer 51
+exit actions depend on: OldServer
+FindOldServer	51	OldServer	{[QORL_KEPT_DIR]QorlServer.exe}
+ForgetKeptDir	51	QORL_KEPT_DIR	
 KeepInstallDir	51	INSTALLDIR	[QORL_KEPT_DIR]
-RestartOnCancel	242	QORL_STOPPED_SERVER	
-RestartOnFailure	242	QORL_STOPPED_SERVER	
+RestartOnCancel	242	OldServer	
+RestartOnFailure	242	OldServer	
 StartServer	210	QorlServerExe	
 StopServer	65	QorlStop	StopServer
 $upgrade_code		$1		1		WIX_UPGRADE_DETECTED
@@ -66,8 +72,12 @@ ARPNOMODIFY	1
 ARPPRODUCTICON	QorlServer.ico
 QORL_START	1
 SecureCustomProperties	ALLUSERS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED
+InstallMd	INSTALL.MD|install.md		
 QorlSendExe	QORLSEND.EXE|QorlSend.exe	$1.0	1033
 QorlServerExe	QORLSERV.EXE|QorlServer.exe	$1.0	2052
+SupportMd	SUPPORT.MD|support.md		
+SupportZhMd	SUPPZHCN.MD|support.zh-CN.md		
+scripts/msi --check: components as released, every guide a FAIL line names installed
 ICE03: every column is described in _Validation, and every value passes it
 ICE38: every component in the profile has an HKCU registry value as its key path
 ICE64: every folder made in the profile has a RemoveFile row
@@ -136,7 +146,7 @@ ices() {  # DIR
 tables() {  # PACKAGE VERSION STAGE
   local d=$work/tables-$2 t
   mkdir -p "$d"
-  for t in InstallExecuteSequence CustomAction Upgrade Property LaunchCondition Component File; do
+  for t in InstallExecuteSequence InstallUISequence CustomAction Upgrade Property LaunchCondition Component File; do
     msiinfo export "$1" $t | tr -d '\r' | tail -n +4 | LC_ALL=C sort >"$d/$t"
   done
   msiinfo suminfo "$1" | tr -d '\r' >"$d/suminfo"
@@ -147,12 +157,24 @@ tables() {  # PACKAGE VERSION STAGE
       sed '/^InstallFiles$/q' | paste -sd' ' | sed 's/^/order: /'
     awk -F'\t' '$3 > 0' "$d/InstallExecuteSequence" | sort -t$'\t' -k3n | cut -f1 |
       sed -n '/^InstallFinalize$/,$p' | paste -sd' ' | sed 's/^/after: /'
-    awk -F'\t' '$3 < 0 { print $1, $3, $2 }' "$d/InstallExecuteSequence" | sort -k2n |
-      paste -sd, | sed 's/,/, /g; s/^/ends: /'
+    for t in InstallExecuteSequence InstallUISequence; do   # the ends, and what OldServer comes from
+      awk -F'\t' '$3 < 0 || $1 ~ /OldServer|KeptDir$/ { print $1 " " $3 ($2 == "" ? "" : " " $2) }' \
+        "$d/$t" | sort -k2n | paste -sd, | sed "s/,/, /g; s/^/$t: /"
+    done
+    # Every property an exit action's condition, source or target names.
+    awk -F'\t' 'FNR == NR { if ($3 < 0) { end[$1] = 1; used = used " " $2 }; next }
+      $1 in end { t = $4; gsub(/[^][]*\[|\][^][]*/, " ", t); used = used " " $3 " " t }
+      END { n = split(used, w, /[^A-Za-z0-9_.]+/); for (i = 1; i <= n; i++)
+              if (w[i] ~ /^[A-Za-z_]/ && w[i] !~ /^(NOT|AND|OR|XOR|EQV|IMP)$/ && !seen[w[i]]++)
+                list = list " " w[i] (w[i] ~ /[a-z]/ ? "" : " (PUBLIC)")
+            print "exit actions depend on:" list }' \
+      <(cat "$d/InstallExecuteSequence" "$d/InstallUISequence") "$d/CustomAction"
     cat "$d/CustomAction" "$d/Upgrade"
     cut -f1 "$d/LaunchCondition"
     grep -E '^(ALLUSERS|ARP|QORL_|SecureCustomProperties)' "$d/Property"
     cut -f1,3,5,6 "$d/File"
+    bash "$src/scripts/msi" --check "$1" &&
+      echo "scripts/msi --check: components as released, every guide a FAIL line names installed"
     ices "$d/dump"
     grep -E '^(Template|Version|Source):' "$d/suminfo"
   } >"$d/seen"
@@ -166,12 +188,21 @@ tables() {  # PACKAGE VERSION STAGE
 }
 tables "$package" "$version" "$work/stage"
 tables "$work/next.msi" "$next" "$work/next-stage"
-cmp -s "$work/tables-$version/Component" "$work/tables-$next/Component" ||
-  fail "the components differ between versions: their GUIDs and key paths must stay"
+# These components under a version released with others: refused.
+cp -r "$work/src" "$work/released-src"
+sed -i "s/^project(QorlServer VERSION [0-9.]*/project(QorlServer VERSION 1.4.0/" "$work/released-src/CMakeLists.txt"
+! bash "$work/released-src/scripts/msi" "$work/next-stage" "$work/released.msi" >"$work/released.log" &&
+  grep -q '^1.4.0 was released without' "$work/released.log" || fail "1.4.0 with other components: $(cat "$work/released.log")"
 [ "$(sed -n 's/^Revision number (UUID): //p' "$work"/tables-*/suminfo | sort -u | wc -l)" -eq 2 ] ||
   fail "two packages of different content have the same package code"
 [ $status -eq 0 ] && echo "tables: sequences, custom actions, Upgrade rows, properties, files, validation rules and summary as intended"
 
+# Upgrades made to fail, in the next version's package only: a program exits 1
+# after the old version's removal, before the new files (QORL_TEST_FAIL=1) or after them (2).
+for f in 1:4001 2:6605; do
+  msibuild "$work/next.msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('Fail${f%:*}', 34, 'TARGETDIR', '\"[SystemFolder]cmd.exe\" /c exit 1')"
+  msibuild "$work/next.msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('Fail${f%:*}', 'QORL_TEST_FAIL=\"${f%:*}\"', ${f#*:})"
+done
 export QORL_MSI=$package QORL_MSI_NEXT=$work/next.msi
 "$wine" "$tests" --gtest_filter=-*CodePage936* || status=1
 LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$wine" "$tests" --gtest_filter=*CodePage936* || status=1
