@@ -19,18 +19,15 @@ bool ServedByServer(HANDLE pipe, StopReport* report)
     DWORD owner;
     if (FindPipeOwner(pipe, &owner) != PipeOwnerFound)
         return true;   // XP cannot tell: as before
-    DWORD session = 0;
-    bool thisSession = false;
-    if (report->pid != 0 ? owner == report->pid
-                         : RunsAsThisUser(owner) &&
-                               DescribeProcess(owner, report->answeredProgram, &thisSession) &&
-                               thisSession)
+    if (report->pid != 0 && owner == report->pid)
         return true;
-    report->answeredPid = owner;
+    bool thisSession = false;
     if (!DescribeProcess(owner, report->answeredProgram, &thisSession))
         report->answeredProgram[0] = 0;
-    ProcessSession(owner, &session);
-    report->answeredSession = session;
+    if (report->pid == 0 && thisSession && RunsAsThisUser(owner))
+        return true;
+    report->answeredPid = owner;
+    ProcessSession(owner, &report->answeredSession);
     return false;
 }
 
