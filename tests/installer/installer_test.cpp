@@ -220,7 +220,16 @@ void RunSteps(const Step* steps, size_t count, const std::wstring& folder)
             CloseHandle(old);
         EXPECT_EQ(step->products, RegisteredProducts());
         if (failed) {   // Wine's rollback leaves what no Windows would: the server tells
-            EXPECT_NE(std::string::npos, ReadFileBytes(log).find("RestartOnFailure"));
+            std::string text = ReadFileBytes(log);
+            EXPECT_NE(std::string::npos, text.find("RestartOnFailure"));
+            // A planted failure that does nothing must not pass for one.
+            std::string property = Utf8(step->property);
+            std::string planted = "Fail" + property.substr(property.find("QORL_TEST_FAIL=") + 15, 1);
+            // "Return value 1" is success; Windows writes 3 for a failure, Wine 0.
+            size_t ended = text.find(": " + planted + ". Return value ");
+            EXPECT_TRUE(ended != std::string::npos &&
+                        text[ended + planted.size() + 17] != '1')
+                << "the planted action " << planted << " did not run and fail";
             std::string after = servers ? "QorlServer.exe " + FileVersion(path) + " runs, " + Utf8(path)
                                         : "no server runs";
             printf("rollback: %s: exit code %lu; %s\n", step->name, step->exitCode, after.c_str());

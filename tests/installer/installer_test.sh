@@ -73,6 +73,8 @@ ARPPRODUCTICON	QorlServer.ico
 QORL_START	1
 SecureCustomProperties	ALLUSERS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED
 InstallMd	INSTALL.MD|install.md		
+LicenseTxt	LICENSE		
+NoticesTxt	THIRDPTY.TXT|THIRD-PARTY-NOTICES.txt		
 QorlSendExe	QORLSEND.EXE|QorlSend.exe	$1.0	1033
 QorlServerExe	QORLSERV.EXE|QorlServer.exe	$1.0	2052
 SupportMd	SUPPORT.MD|support.md		
@@ -199,8 +201,13 @@ sed -i "s/^project(QorlServer VERSION [0-9.]*/project(QorlServer VERSION 1.4.0/"
 
 # Upgrades made to fail, in the next version's package only: a program exits 1
 # after the old version's removal, before the new files (QORL_TEST_FAIL=1) or after them (2).
+# The entry's own cmd.exe: where 32-bit programs cannot run, the Intel package's
+# [SystemFolder] (syswow64) has none, and Wine's msi counts a program that
+# cannot start as a success.
+system=SystemFolder
+[ "$preset" = win32 ] || system=System64Folder
 for f in 1:4001 2:6605; do
-  msibuild "$work/next.msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('Fail${f%:*}', 34, 'TARGETDIR', '\"[SystemFolder]cmd.exe\" /c exit 1')"
+  msibuild "$work/next.msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('Fail${f%:*}', 34, 'TARGETDIR', '\"[$system]cmd.exe\" /c exit 1')"
   msibuild "$work/next.msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('Fail${f%:*}', 'QORL_TEST_FAIL=\"${f%:*}\"', ${f#*:})"
 done
 export QORL_MSI=$package QORL_MSI_NEXT=$work/next.msi
