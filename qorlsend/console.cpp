@@ -61,8 +61,14 @@ UINT OutputCodePage()
 
 bool ConsoleOfItsOwn()
 {
+    // Alone in a console is not enough: an installer's or a scheduled
+    // task's CREATE_NO_WINDOW or hidden console is one too, with nobody
+    // to press a key. A person sees the window and types into it.
     DWORD processes[2];
-    return GetConsoleProcessList(processes, ARRAYSIZE(processes)) == 1;
+    DWORD mode;
+    HWND window = GetConsoleWindow();
+    return GetConsoleProcessList(processes, ARRAYSIZE(processes)) == 1 && window != NULL &&
+           IsWindowVisible(window) && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
 }
 
 void WaitForKey()

@@ -15,8 +15,8 @@ void PrintArguments(const WCHAR* format, va_list arguments);
 // (its font follows it), or the ANSI code page when redirected.
 UINT OutputCodePage();
 
-// Whether this process is alone in its console: started from Explorer, not
-// from a prompt.
+// Whether this process is alone in a console window a person sees and
+// types into: started from Explorer, not from a prompt or hidden.
 bool ConsoleOfItsOwn();
 
 // Waits for a key press in the console.

@@ -2,7 +2,7 @@
 // and support it. Sends one message as the printer software does; stops the
 // server of this session and waits for it; explains what a message would
 // do; diagnoses the session, and what this user may do to a printer.
-// Exit codes: 0 done, 1 not done, 2 bad input.
+// Exit codes: 0 done, 1 not done, 2 bad input; --stop adds 3 and 4.
 #include <windows.h>
 
 #include "../include/qorl_send.h"
@@ -99,10 +99,13 @@ bool ParseSeconds(const WCHAR* text, DWORD* seconds)
     return digits > 0;
 }
 
-int Stop(DWORD seconds)
+int Stop(DWORD seconds, const WCHAR* folder)
 {
+    StopFolders folders = {0, {NULL, NULL}};
+    if (folder != NULL)
+        folders.folder[folders.count++] = folder;
     StopReport report;
-    StopSessionServer(seconds, &report);
+    StopSessionServer(seconds, folders, &report);
     if (report.sent != QORL_SEND_OK) {
         SetLastError(report.sendError);
         PrintError(Text(IDS_STOP_EXIT_NOT_SENT), ResultText(report.sent));
@@ -110,27 +113,30 @@ int Stop(DWORD seconds)
     switch (report.outcome) {
     case StopNoServer:
         Print(Text(IDS_STOP_NO_SERVER));
-        return 0;
+        break;
     case StopEnded:
         Print(Text(IDS_STOP_ENDED), report.elapsedMs / 1000,
               report.elapsedMs % 1000 / 100);
-        return 0;
+        break;
+    case StopOtherFolder:
+        Print(Text(IDS_STOP_OTHER_FOLDER), report.pid, report.program, folder);
+        break;
     case StopStillRunning:
         Print(Text(IDS_STOP_STILL_RUNNING), seconds);
-        return 1;
+        break;
     case StopOtherUser:
         if (report.pid != 0)
             Print(Text(IDS_STOP_OTHER_USER), report.pid);
         else
             Print(Text(IDS_STOP_MUTEX_OF_OTHER_USER));
-        return 1;
+        break;
     case StopOtherAnswered:
         Print(Text(IDS_STOP_OTHER_ANSWERED), QORL_PIPE_NAME, report.answeredPid,
               report.answeredProgram[0] != 0 ? report.answeredProgram : Text(IDS_NONE),
               report.answeredSession, report.pid);
-        return 1;
+        break;
     }
-    return 1;
+    return StopExitCode(report.outcome);
 }
 
 // Over a limit is explained, not refused: that is what --explain is for.
@@ -165,10 +171,14 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     if (lstrcmpW(option, L"--stop") == 0) {
+        // --stop [SECONDS [FOLDER]]: a folder comes after the seconds, so
+        // that a mistyped number is not taken for one.
         DWORD seconds = DefaultStopSeconds;
-        if (argc > 3 || (argc == 3 && !ParseSeconds(argv[2], &seconds)))
+        if (argc > 4 || (argc > 2 && !ParseSeconds(argv[2], &seconds)) ||
+            (argc == 4 && argv[3][0] == 0))
             return BadUsage();
-        return Stop(seconds);
+        const WCHAR* folder = argc == 4 ? argv[3] : NULL;
+        return Stop(seconds, folder);
     }
     if (lstrcmpW(option, L"--explain") == 0)
         return argc == 3 ? Explain(argv[2]) : BadUsage();

@@ -1,7 +1,10 @@
 // The pipe's name is machine-wide, the server's mutex per session: another
 // session's server, or another user's in this one, may serve an instance of
-// the same pipe, and a client reaches whichever listens. So the stop makes
-// sure whom it talks to before it says exit.
+// the same pipe. Windows gives a new client the oldest listening instance,
+// and one that listens again keeps its place, so a client that closes and
+// retries reaches the same wrong instance every time. The stop keeps each
+// wrong connection open, unwritten: an instance with a client is not
+// listening, and the next open reaches the next one.
 #include "stop.h"
 
 #include "session.h"
@@ -9,31 +12,78 @@
 namespace {
 
 const DWORD StopPoll = 50;
-const int ReachAttempts = 5;     // each new connection may reach another instance
-const DWORD ReachPause = 100;
+const int HeldMax = 64;   // connections kept open while looking for the server
 
 // Whether the instance reached is served by the server to stop. A server
 // not found by name is taken as any process of this session and user.
 bool ServedByServer(HANDLE pipe, StopReport* report)
 {
     DWORD owner;
-    if (FindPipeOwner(pipe, &owner) != PipeOwnerFound)
+    PipeOwner told = FindPipeOwner(pipe, &owner);
+    if (told == PipeOwnerUntold)
         return true;   // XP cannot tell: as before
-    if (report->pid != 0 && owner == report->pid)
+    // Vista and later can tell; a question it could not answer is no yes.
+    if (told == PipeOwnerFound && report->pid != 0 && owner == report->pid)
         return true;
     bool thisSession = false;
-    if (!DescribeProcess(owner, report->answeredProgram, &thisSession))
+    if (told != PipeOwnerFound || !DescribeProcess(owner, report->answeredProgram, &thisSession))
         report->answeredProgram[0] = 0;
-    if (report->pid == 0 && thisSession && RunsAsThisUser(owner))
+    if (told == PipeOwnerFound && report->pid == 0 && thisSession && RunsAsThisUser(owner))
         return true;
     report->answeredPid = owner;
     ProcessSession(owner, &report->answeredSession);
     return false;
 }
 
+// folder as a program directory reads: full, long, with the backslash.
+bool NormalFolder(const WCHAR* folder, WCHAR* normal)
+{
+    DWORD length = GetFullPathNameW(folder, MAX_PATH, normal, NULL);
+    if (length == 0 || length >= MAX_PATH - 1)
+        return false;
+    WCHAR longer[MAX_PATH];
+    length = GetLongPathNameW(normal, longer, ARRAYSIZE(longer));
+    if (length > 0 && length < MAX_PATH - 1)   // a folder that is gone keeps its name
+        lstrcpyW(normal, longer);
+    length = static_cast<DWORD>(lstrlenW(normal));
+    if (normal[length - 1] != L'\\')
+        lstrcpyW(normal + length, L"\\");
+    return true;
+}
+
+// Whether a server in directory is one of the folders' (any, when none is given).
+bool InFolders(const WCHAR* directory, const StopFolders& folders)
+{
+    if (folders.count == 0)
+        return true;
+    WCHAR normal[MAX_PATH];
+    for (int i = 0; i < folders.count; ++i) {
+        if (NormalFolder(folders.folder[i], normal) && lstrcmpiW(normal, directory) == 0)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
-void StopSessionServer(DWORD seconds, StopReport* report)
+int StopExitCode(StopOutcome outcome)
+{
+    switch (outcome) {
+    case StopNoServer:
+    case StopEnded:
+    case StopOtherFolder:
+        return 0;
+    case StopStillRunning:
+        return 1;
+    case StopOtherAnswered:
+        return 3;
+    case StopOtherUser:
+        return 4;
+    }
+    return 1;
+}
+
+void StopSessionServer(DWORD seconds, const StopFolders& folders, StopReport* report)
 {
     ZeroMemory(report, sizeof(*report));
     report->sent = QORL_SEND_OK;
@@ -46,9 +96,16 @@ void StopSessionServer(DWORD seconds, StopReport* report)
     // Who is stopped, for the caller to name it.
     WCHAR directory[MAX_PATH];
     bool thisUser = false;
-    if (FindServerProcess(&report->pid, directory, NULL, &thisUser) &&
-        lstrlenW(directory) + lstrlenW(ServerProgram) < MAX_PATH)
+    bool located = FindServerProcess(&report->pid, directory, NULL, &thisUser) &&
+                   lstrlenW(directory) + lstrlenW(ServerProgram) < MAX_PATH;
+    if (located)
         wsprintfW(report->program, L"%s%s", directory, ServerProgram);
+    // Another folder's server holds none of the files to free. One whose
+    // folder cannot be read may hold them: it is stopped as before.
+    if (located && !InFolders(directory, folders)) {
+        report->outcome = StopOtherFolder;
+        return;
+    }
     // Another user's server is theirs to stop: stopping it would leave
     // their printer software without boxes.
     if (mutex == MutexDenied || (report->pid != 0 && !thisUser)) {
@@ -58,7 +115,10 @@ void StopSessionServer(DWORD seconds, StopReport* report)
 
     DWORD start = GetTickCount();
     DWORD deadline = seconds > 0 ? seconds * 1000 : 1;
-    for (int attempt = 1;; ++attempt) {
+    HANDLE held[HeldMax];
+    int heldCount = 0;
+    bool written = false;
+    for (;;) {
         HANDLE pipe;
         DWORD elapsed = GetTickCount() - start;
         report->sent = QorlOpenPipe(elapsed < deadline ? deadline - elapsed : 1, &pipe);
@@ -67,22 +127,26 @@ void StopSessionServer(DWORD seconds, StopReport* report)
             break;
         }
         if (ServedByServer(pipe, report)) {
-            DWORD written = 0;
-            if (!WriteFile(pipe, "exit", 4, &written, NULL) || written != 4) {
+            DWORD count = 0;
+            written = WriteFile(pipe, "exit", 4, &count, NULL) && count == 4;
+            if (!written) {
                 report->sent = QORL_SEND_WRITE_FAILED;
                 report->sendError = GetLastError();
             }
             CloseHandle(pipe);
             break;
         }
-        // Closed unwritten: the other process learns nothing but a connection.
-        CloseHandle(pipe);
+        held[heldCount++] = pipe;
+        if (heldCount == HeldMax || GetTickCount() - start >= deadline)
+            break;
+    }
+    // Closed unwritten: the other processes learn nothing but a connection.
+    for (int i = 0; i < heldCount; ++i)
+        CloseHandle(held[i]);
+    if (!written && heldCount > 0 && ServerMutexExists()) {
         report->elapsedMs = GetTickCount() - start;
-        if (attempt == ReachAttempts || report->elapsedMs >= deadline) {
-            report->outcome = StopOtherAnswered;
-            return;
-        }
-        Sleep(ReachPause);
+        report->outcome = StopOtherAnswered;
+        return;
     }
     for (;;) {
         report->elapsedMs = GetTickCount() - start;

@@ -7,14 +7,21 @@ namespace {
 
 // PipeTaken: alone, with this test process holding the pipe's name.
 // PipeShared: beside a server, with instances of this test process's made
-// before the server's own, which connections reach first.
-enum Setting { Alone, BesideServer, BesideServerWithoutBox, PipeTaken, PipeShared };
+// before the server's own, which connections reach first, each served
+// again after its client as a server serves it (Windows would give every
+// new client the oldest of them). HiddenConsole, NoWindow: alone,
+// started as an installer or a scheduled task starts a program.
+enum Setting {
+    Alone, BesideServer, BesideServerWithoutBox, PipeTaken, PipeShared, HiddenConsole,
+    NoWindow
+};
 
 struct ClientCase {
     const char* name;
     Setting setting;
     std::vector<std::wstring> arguments;
     DWORD exitCode;
+    // <DIR> in an argument is the folder without its backslash.
     // Each must appear. <DIR> is the folder, <PID> the server's process id,
     // <SELF> this test's process id and executable, "1234 (e2e_tests.exe)".
     std::vector<std::string> output;
@@ -22,11 +29,11 @@ struct ClientCase {
 };
 
 const std::string Usage = "usage: QorlSend MESSAGE";
-const std::string ZhUsage = "用法： QorlSend MESSAGE";
+const std::string ZhUsage = "用法： QorlSend 消息";
 
 const ClientCase Cases[] = {
     {"CheckAlone", Alone, {L"--check"}, 1, {"FAIL  no server runs in this session"},
-     {"失败  本会话中没有服务程序在运行"}},
+     {"失败  本会话中没有后台程序在运行"}},
     {"CheckPipeTaken", PipeTaken, {L"--check"}, 1,
      {"FAIL  the pipe \\\\.\\pipe\\QorlPipe is held by process <SELF>, not by "
       "QorlServer.exe: another program has taken the pipe's name",
@@ -37,8 +44,8 @@ const ClientCase Cases[] = {
      {"ok    the pipe's server end is QorlServer.exe, process <PID>, of this session",
       "ok    the server runs from <DIR>", "ok    QorlBox.exe is beside it",
       "ok    this user can write box.ini in <DIR>", "result: a message sent now would be handled"},
-     {"正常  管道的服务器端是本会话的 QorlServer.exe，进程 <PID>", "正常  服务程序从 <DIR> 运行",
-      "正常  QorlBox.exe 与服务程序在同一文件夹中", "正常  本用户可以在 <DIR> 中写入 box.ini",
+     {"正常  管道的服务器端是本会话的 QorlServer.exe，进程 <PID>", "正常  后台程序从 <DIR> 运行",
+      "正常  QorlBox.exe 与后台程序在同一文件夹中", "正常  本用户可以在 <DIR> 中写入 box.ini",
       "结果：现在发送的消息会被处理"}},
     {"CheckWithoutBox", BesideServerWithoutBox, {L"--check"}, 1,
      {"FAIL  QorlBox.exe is not in <DIR>"},
@@ -49,7 +56,7 @@ const ClientCase Cases[] = {
       "4. start QorlBox.exe"},
      {"标题：    \"Label_1  V1.4\"", "1. 关闭所有标题为 \"Label_1  V1.4\" 的状态框",
       "2. 把 TYPE=paper 写入 box.ini", "3. 把 PRINTER=Label_1 写入 box.ini",
-      "4. 从服务程序的文件夹启动 QorlBox.exe"}},
+      "4. 从后台程序的文件夹启动 QorlBox.exe"}},
     {"ExplainTypeOnly", Alone, {L"--explain", L"height_Q"}, 0,
      {"write TYPE=height to box.ini (PRINTER keeps its value)"},
      {"把 TYPE=height 写入 box.ini（PRINTER 保持原值）"}},
@@ -71,23 +78,33 @@ const ClientCase Cases[] = {
      {"更长的消息会被整条丢弃"}},
     {"ExplainExit", Alone, {L"--explain", L"exit_now"}, 0,
      {"the server would stop", "close every status box, whatever its title"},
-     {"服务程序会按以下顺序停止", "关闭所有状态框，不论标题"}},
+     {"后台程序会按以下顺序停止", "关闭所有状态框，不论标题"}},
     {"StopAlone", Alone, {L"--stop"}, 0, {"no server was running in this session"},
-     {"本会话中没有正在运行的服务程序"}},
+     {"本会话中没有正在运行的后台程序"}},
     {"StopBesideServer", BesideServer, {L"--stop", L"10"}, 0, {"the server has ended"},
-     {"服务程序已结束"}},
-    {"StopPipeShared", PipeShared, {L"--stop"}, 1,
+     {"后台程序已结束"}},
+    {"StopOwnFolder", BesideServer, {L"--stop", L"5", L"<DIR>"}, 0, {"the server has ended"},
+     {"后台程序已结束"}},
+    {"StopOtherFolder", BesideServer, {L"--stop", L"5", L"C:\\Other Suite"}, 0,
+     {"QorlServer.exe, process <PID> (<DIR>QorlServer.exe), does not run from C:\\Other Suite: "
+      "it is left running"},
+     {"QorlServer.exe（进程 <PID>，<DIR>QorlServer.exe）不是从 C:\\Other Suite 运行的：未停止它"}},
+    {"StopPipeShared", PipeShared, {L"--stop"}, 0, {"the server has ended"}, {"后台程序已结束"}},
+    // No time to look further than the first instance reached.
+    {"StopPipeSharedNoTime", PipeShared, {L"--stop", L"0"}, 3,
      {"was answered by process <SELF> of session",
       "not by QorlServer.exe, process <PID>, of this session and user: nothing was sent"},
      {"由进程 <SELF> 应答（会话", "QorlServer.exe（进程 <PID>）应答：未发送任何内容"}},
     {"SendAlone", Alone, {L"paper_P"}, 1, {"no server is running"},
-     {"没有正在运行的服务程序"}},
+     {"没有正在运行的后台程序"}},
     {"SendTooLong", Alone, {L"paper_" + std::wstring(251, L'P')}, 2, {"nothing was sent"},
      {"未发送任何内容"}},
     {"SendNameTooLong", Alone, {L"paper_" + std::wstring(100, L'P')}, 2,
      {"printer name is over 99 bytes; the server would drop the message; nothing was sent"},
-     {"打印机名超过 99 字节；服务程序会丢弃这条消息；未发送任何内容"}},
+     {"打印机名超过 99 字节；后台程序会丢弃这条消息；未发送任何内容"}},
     {"NoArguments", Alone, {}, 2, {Usage}, {ZhUsage}},
+    {"NoArgumentsHiddenConsole", HiddenConsole, {}, 2, {}, {}},
+    {"NoArgumentsNoWindow", NoWindow, {}, 2, {}, {}},
     {"ExplainNothing", Alone, {L"--explain"}, 2, {Usage}, {ZhUsage}},
     {"ExplainTwo", Alone, {L"--explain", L"paper_A", L"paper_B"}, 2, {Usage}, {ZhUsage}},
     {"TwoMessages", Alone, {L"paper_A", L"paper_B"}, 2, {Usage}, {ZhUsage}},
@@ -129,20 +146,6 @@ void ExpectCrlf(const std::string& output)
         EXPECT_TRUE(at > 0 && output[at - 1] == '\r') << "a bare LF in:\n" << output;
 }
 
-// Listening instances made as the server makes its own, so that it can
-// still add its own after them.
-std::vector<HANDLE> SharePipe()
-{
-    std::vector<HANDLE> instances;
-    for (int i = 0; i < 8; ++i) {
-        instances.push_back(CreateNamedPipeW(L"\\\\.\\pipe\\QorlPipe", PIPE_ACCESS_DUPLEX,
-                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
-                                             PIPE_UNLIMITED_INSTANCES, 256, 256, 0, NULL));
-        EXPECT_NE(INVALID_HANDLE_VALUE, instances.back()) << GetLastError();
-    }
-    return instances;
-}
-
 bool WaitForServerMutex()
 {
     for (int i = 0; i < 200; ++i) {
@@ -171,18 +174,20 @@ void ClientTest::RunCases(bool chinese)
         SCOPED_TRACE(row.name);
         std::wstring name(row.name, row.name + strlen(row.name));
         HANDLE taken = INVALID_HANDLE_VALUE;
-        std::vector<HANDLE> shared;
-        if (row.setting == Alone || row.setting == PipeTaken) {
+        ServedPipe shared;
+        bool beside = row.setting == BesideServer || row.setting == BesideServerWithoutBox ||
+                      row.setting == PipeShared;
+        if (!beside) {
             directory = MakeScratchDirectory(name);
         } else {
             directory = MakeProgramDirectory(
                 name, row.setting == BesideServerWithoutBox ? WithoutBox : WithBox);
             if (row.setting == PipeShared)
-                shared = SharePipe();
+                shared = ServePipeInstances(6);
             // Its start is told by its mutex: a connection would reach ours.
-            server = StartServer(directory, L"", L"QorlServer.exe", shared.empty());
+            server = StartServer(directory, L"", L"QorlServer.exe", shared.instances.empty());
             ASSERT_NE(nullptr, server.process);
-            ASSERT_TRUE(shared.empty() || WaitForServerMutex());
+            ASSERT_TRUE(WaitForServerMutex());
         }
         std::wstring client = directory + L"QorlSend.exe";
         ASSERT_TRUE(CopyFileW(ClientUnderTest().c_str(), client.c_str(), FALSE));
@@ -194,7 +199,19 @@ void ClientTest::RunCases(bool chinese)
             ASSERT_NE(INVALID_HANDLE_VALUE, taken) << GetLastError();
         }
 
-        ProgramRun run = RunProgram(client, row.arguments, directory);
+        std::vector<std::wstring> arguments = row.arguments;
+        for (std::wstring& argument : arguments) {
+            if (argument == L"<DIR>")
+                argument = directory.substr(0, directory.size() - 1);
+        }
+        DWORD creation = row.setting == HiddenConsole ? CREATE_NEW_CONSOLE
+                         : row.setting == NoWindow    ? CREATE_NO_WINDOW
+                                                      : 0;
+        DWORD started = GetTickCount();
+        ProgramRun run = RunProgram(client, arguments, directory, 20000, creation);
+        if (creation != 0) {   // nobody could press a key there: no wait for one
+            EXPECT_GT(1000u, GetTickCount() - started);
+        }
         if (taken != INVALID_HANDLE_VALUE)
             CloseHandle(taken);
         ExpectCrlf(run.output);
@@ -206,21 +223,13 @@ void ClientTest::RunCases(bool chinese)
             Expand(&text, "<SELF>", ThisProcess());
         }
         ExpectRun(run, row.exitCode, expected);
-        if (row.setting == BesideServer && row.arguments[0] == L"--stop") {
-            EXPECT_EQ(0u, WaitForExit(server, 0));   // ended, not only said so
+        if (beside && row.arguments[0] == L"--stop") {   // ended, not only said so
+            bool ends = row.exitCode == 0 && row.output[0] == "the server has ended";
+            EXPECT_EQ(ends ? 0u : STILL_ACTIVE, WaitForExit(server, ends ? 1000 : 0));
         }
-        if (!shared.empty()) {
-            // Nothing written to ours, the server untouched; and once the
-            // pipe is the server's alone, the stop works.
-            for (HANDLE instance : shared) {
-                DWORD waiting = 0;
-                PeekNamedPipe(instance, NULL, 0, NULL, &waiting, NULL);
-                EXPECT_EQ(0u, waiting) << "the stop wrote to another process's instance";
-                CloseHandle(instance);
-            }
-            EXPECT_EQ(STILL_ACTIVE, WaitForExit(server, 0));
-            ExpectRun(RunProgram(client, {L"--stop"}, directory), 0, {});
-            EXPECT_EQ(0u, WaitForExit(server, 0));
+        if (!shared.instances.empty()) {
+            EXPECT_EQ("", StopServingPipe(&shared))
+                << "the stop wrote to another process's instance";
         }
         StopServer(&server);
     }

@@ -190,7 +190,7 @@ ServerProcess StartServer(const std::wstring& directory, const std::wstring& arg
 }
 
 ProgramRun RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                      const std::wstring& directory, DWORD timeoutMs)
+                      const std::wstring& directory, DWORD timeoutMs, DWORD creationFlags)
 {
     ProgramRun run = {STILL_ACTIVE, std::string()};
     std::wstring command = L"\"" + program + L"\"";
@@ -217,8 +217,12 @@ ProgramRun RunProgram(const std::wstring& program, const std::vector<std::wstrin
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = output;
     startup.hStdError = output;
+    if (creationFlags & (CREATE_NEW_CONSOLE | CREATE_NO_WINDOW)) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
     PROCESS_INFORMATION info = {};
-    BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL,
+    BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, creationFlags, NULL,
                                   directory.c_str(), &startup, &info);
     CloseHandle(output);
     if (!started)
@@ -442,4 +446,78 @@ void KillBoxes(const std::wstring& directory)
         }
         CloseHandle(box);
     }
+}
+
+namespace {
+
+// Waits for an overlapped operation or the stop; false on the stop or a failure.
+bool Finish(HANDLE pipe, HANDLE stop, OVERLAPPED* overlapped, BOOL started, DWORD* count)
+{
+    if (!started && GetLastError() != ERROR_IO_PENDING)
+        return GetLastError() == ERROR_PIPE_CONNECTED || GetLastError() == ERROR_MORE_DATA;
+    HANDLE events[2] = {overlapped->hEvent, stop};
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        CancelIo(pipe);
+        GetOverlappedResult(pipe, overlapped, count, TRUE);
+        return false;
+    }
+    return GetOverlappedResult(pipe, overlapped, count, FALSE) || GetLastError() == ERROR_MORE_DATA;
+}
+
+DWORD WINAPI ServeInstance(void* parameter)
+{
+    ServedPipe::Instance* served = static_cast<ServedPipe::Instance*>(parameter);
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    while (WaitForSingleObject(served->stop, 0) != WAIT_OBJECT_0) {
+        DWORD count = 0;
+        ResetEvent(overlapped.hEvent);
+        BOOL connected = ConnectNamedPipe(served->pipe, &overlapped);
+        if (!Finish(served->pipe, served->stop, &overlapped, connected, &count) &&
+            WaitForSingleObject(served->stop, 0) == WAIT_OBJECT_0)
+            break;
+        char bytes[256];
+        ResetEvent(overlapped.hEvent);
+        BOOL read = ReadFile(served->pipe, bytes, sizeof(bytes), NULL, &overlapped);
+        if (Finish(served->pipe, served->stop, &overlapped, read, &count))
+            served->received.append(bytes, count);
+        DisconnectNamedPipe(served->pipe);
+    }
+    CloseHandle(overlapped.hEvent);
+    CloseHandle(served->pipe);
+    return 0;
+}
+
+}  // namespace
+
+ServedPipe ServePipeInstances(int count)
+{
+    ServedPipe served;
+    served.stop = CreateEventW(NULL, TRUE, FALSE, NULL);
+    for (int i = 0; i < count; ++i) {
+        HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\QorlPipe", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 3000, NULL);
+        if (pipe == INVALID_HANDLE_VALUE)
+            continue;
+        served.instances.push_back(new ServedPipe::Instance{pipe, served.stop, std::string(), NULL});
+        served.instances.back()->thread =
+            CreateThread(NULL, 0, ServeInstance, served.instances.back(), 0, NULL);
+    }
+    return served;
+}
+
+std::string StopServingPipe(ServedPipe* served)
+{
+    SetEvent(served->stop);
+    std::string received;
+    for (ServedPipe::Instance* instance : served->instances) {
+        WaitForSingleObject(instance->thread, 5000);
+        CloseHandle(instance->thread);
+        received += instance->received;
+        delete instance;
+    }
+    served->instances.clear();
+    CloseHandle(served->stop);
+    return received;
 }

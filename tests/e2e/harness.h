@@ -36,8 +36,28 @@ struct ProgramRun {
     std::string output;   // standard output and error, as written
 };
 // Runs program with the arguments (each quoted) in directory, and waits.
+// With CREATE_NEW_CONSOLE (shown hidden) or CREATE_NO_WINDOW, as an
+// installer starts it, it keeps the handles of that console: no output.
 ProgramRun RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                      const std::wstring& directory, DWORD timeoutMs = 20000);
+                      const std::wstring& directory, DWORD timeoutMs = 20000,
+                      DWORD creationFlags = 0);
+
+// Instances of the server's pipe served by this process as a server serves
+// them: connect, read one message, disconnect, listen again. Made before a
+// server's, they are what its clients reach first.
+struct ServedPipe {
+    struct Instance {
+        HANDLE pipe;
+        HANDLE stop;
+        std::string received;   // touched by its thread until it has ended
+        HANDLE thread;
+    };
+    std::vector<Instance*> instances;
+    HANDLE stop;
+};
+ServedPipe ServePipeInstances(int count);
+// Stops serving and closes them; returns what was read.
+std::string StopServingPipe(ServedPipe* served);
 
 // The Windows version a program named programName is told, as the shipped
 // client prints it ("5.1 build 2600"), for the version the run reports

@@ -293,43 +293,48 @@ TEST_F(InstallerTest, FailedUpgradeStartsTheServerInTheKeptFolder)
     RunSteps(FailedUpgrades, ARRAYSIZE(FailedUpgrades), DefaultFolder());
 }
 
-// Instances of the pipe made before the server's, as it makes its own: the
-// stop's connections (and under Wine the old version's removal's) reach them.
-TEST_F(InstallerTest, UpgradeStopWritesNothingToAnotherProcessPipe)
+// Instances of the pipe made before the server's and served as a server
+// serves them: the stop's connections (and under Wine the old version's
+// removal's) reach them first, and must get past them to the server.
+TEST_F(InstallerTest, UpgradeStopReachesTheServerPastAnotherProcessPipe)
 {
-    std::vector<HANDLE> held(16);
-    for (HANDLE& instance : held)
-        instance = CreateNamedPipeW(L"\\\\.\\pipe\\QorlPipe", PIPE_ACCESS_DUPLEX,
-                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                    PIPE_UNLIMITED_INSTANCES, 256, 256, 0, NULL);
+    ServedPipe served = ServePipeInstances(6);
     ASSERT_EQ(0u, Msiexec(L"/i", L"QORL_MSI"));
     DWORD pid = 0;
     std::wstring path;
     ASSERT_EQ(1, RunningServers(&pid, &path));
     std::wstring log = MakeScratchDirectory(L"msiexec-log") + L"msiexec.log";
     DWORD code = Msiexec(L"/i", L"QORL_MSI_NEXT", L"", log);
-    std::string text = ReadFileBytes(log);
-    EXPECT_NE(std::string::npos, text.find("QorlStop: the pipe was answered by process " +
-                                           std::to_string(GetCurrentProcessId()) + " (installer_tests.exe)"));
-    EXPECT_NE(std::string::npos, text.find("not by QorlServer.exe, process " + std::to_string(pid) +
-                                           "; nothing was sent"));
-    std::string read;
-    for (HANDLE instance : held) {
-        char bytes[256];
-        DWORD size = 0;
-        if (PeekNamedPipe(instance, bytes, sizeof(bytes), &size, NULL, NULL))
-            read.append(bytes, size);
-        CloseHandle(instance);
-    }
-    EXPECT_EQ("", read) << "the stop wrote to a pipe instance of another process";
-    // Left running, its file in use: replaced at the next restart.
+    EXPECT_NE(std::string::npos, ReadFileBytes(log).find(
+                                     "QorlStop: stopped QorlServer.exe, process " + std::to_string(pid)));
+    EXPECT_EQ("", StopServingPipe(&served)) << "the stop wrote to a pipe instance of another process";
     DWORD oldPid = pid;
-    for (int i = 0; i < 40 && RunningServers(&pid, &path) > 1; ++i)
-        Sleep(50);   // the new version's start ends at once on the old one's mutex
-    EXPECT_EQ(3010u, code);
-    EXPECT_EQ(oldPid, pid);
-    printf("pipe held: the upgrade exited %lu; the old server, process %lu, runs %s\n", code, pid,
-           FileVersion(path).c_str());
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(1, RunningServers(&pid, &path));
+    EXPECT_NE(oldPid, pid);
+    EXPECT_EQ(Next, FileVersion(path));
+    printf("pipe held: the upgrade exited %lu; QorlServer.exe %s runs, process %lu\n", code,
+           FileVersion(path).c_str(), pid);
+}
+
+// Another install's server, in its own folder: the package's install and
+// removal free their own folder and leave that one running.
+TEST_F(InstallerTest, AnotherFolderServerSurvivesInstallAndRemoval)
+{
+    std::wstring other = MakeProgramDirectory(L"other-suite", WithBox);
+    ServerProcess server = StartServer(other);
+    ASSERT_NE(nullptr, server.process);
+    const std::string left = "QorlStop: QorlServer.exe, process " + std::to_string(server.id) +
+                             " (" + Utf8(other) + "QorlServer.exe), runs from another folder than "
+                             "this package's; it is left running";
+    std::wstring log = MakeScratchDirectory(L"msiexec-log") + L"msiexec.log";
+    for (const wchar_t* verb : {L"/i", L"/x"}) {
+        SCOPED_TRACE(Utf8(verb));
+        EXPECT_EQ(0u, Msiexec(verb, L"QORL_MSI", L"", log));
+        EXPECT_NE(std::string::npos, ReadFileBytes(log).find(left)) << ReadFileBytes(log);
+        EXPECT_EQ(STILL_ACTIVE, WaitForExit(server, 0));
+    }
+    StopServer(&server);
 }
 
 TEST_F(InstallerTest, CodePage936FolderWithSpacesAndChineseCharacters)
