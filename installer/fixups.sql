@@ -67,13 +67,15 @@ INSERT INTO `InstallUISequence` (`Action`, `Condition`, `Sequence`) VALUES ('Res
 -- Per user only: ALLUSERS comes through to the install only if it is
 -- secure, and then the launch condition refuses it.
 UPDATE `Property` SET `Value` = 'ALLUSERS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE `Property` = 'SecureCustomProperties'
--- Versioned programs and unversioned guides, with a valid, unique short
+-- Versioned programs and unversioned texts, with a valid, unique short
 -- name each.
 UPDATE `File` SET `FileName` = 'QORLSERV.EXE|QorlServer.exe', `Version` = '@FILEVERSION@', `Language` = '2052' WHERE `File` = 'QorlServerExe'
 UPDATE `File` SET `FileName` = 'QORLSEND.EXE|QorlSend.exe', `Version` = '@FILEVERSION@', `Language` = '1033' WHERE `File` = 'QorlSendExe'
 UPDATE `File` SET `FileName` = 'INSTALL.MD|install.md' WHERE `File` = 'InstallMd'
 UPDATE `File` SET `FileName` = 'SUPPORT.MD|support.md' WHERE `File` = 'SupportMd'
 UPDATE `File` SET `FileName` = 'SUPPZHCN.MD|support.zh-CN.md' WHERE `File` = 'SupportZhMd'
+UPDATE `File` SET `FileName` = 'LICENSE' WHERE `File` = 'LicenseTxt'
+UPDATE `File` SET `FileName` = 'THIRDPTY.TXT|THIRD-PARTY-NOTICES.txt' WHERE `File` = 'NoticesTxt'
 -- At removal: the report the server wrote, and each folder the package made
 -- in the profile once it is empty.
 INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('BoxIni', 'Server', 'box.ini', 'INSTALLDIR', 2)
