@@ -19,6 +19,12 @@
 // identification only: whatever holds its other end may learn who sends,
 // but cannot act as the sender (protocol.md, section 13).
 //
+// The server of this Windows session is tried first, on its own pipe
+// \\.\pipe\QorlPipe.<session id>, and used only when the process serving it
+// runs as the sending user; else, and on Windows XP and 2003, which cannot
+// tell who serves a pipe, the machine-wide \\.\pipe\QorlPipe (protocol.md,
+// "The session pipe").
+//
 // One message per connection; the server never replies, so Ok says the bytes
 // reached the pipe, not that a status box appeared. After a failure,
 // Marshal.GetLastWin32Error() gives the Windows error behind it, where there
@@ -44,6 +50,8 @@ public enum QorlSendResult
 public static class QorlSender
 {
     public const string PipeName = @"\\.\pipe\QorlPipe";
+    // The session pipe's name is this and the session id in decimal.
+    public const string SessionPipePrefix = @"\\.\pipe\QorlPipe.";
     // The server reads at most this much; a longer message is dropped whole.
     public const int MessageMaxBytes = 256;
     // The server's command and printer fields: a longer command matches
@@ -57,6 +65,14 @@ public static class QorlSender
     const uint CP_ACP = 0;
     const uint CP_UTF8 = 65001;
     const uint WC_NO_BEST_FIT_CHARS = 0x00000400;
+    const uint WC_ERR_INVALID_CHARS = 0x00000080;
+    const uint PROCESS_QUERY_INFORMATION = 0x0400;
+    const uint PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
+    const uint TOKEN_QUERY = 0x0008;
+    const int TokenUser = 1;
+    // TOKEN_USER and the largest SID, 68 bytes.
+    const int TokenUserSize = 128;
+    const int ERROR_INVALID_FLAGS = 1004;
     const int ERROR_FILE_NOT_FOUND = 2;
     const int ERROR_ACCESS_DENIED = 5;
     const int ERROR_INVALID_PARAMETER = 87;
@@ -96,6 +112,39 @@ public static class QorlSender
     static extern int WideCharToMultiByte(uint codePage, uint flags, string text, int length,
                                           [Out] byte[] bytes, int size, IntPtr defaultChar,
                                           IntPtr usedDefaultChar);
+
+    [DllImport("kernel32.dll", EntryPoint = "GetModuleHandleW", CharSet = CharSet.Unicode,
+               ExactSpelling = true)]
+    static extern IntPtr GetModuleHandle(string name);
+
+    [DllImport("kernel32.dll", CharSet = CharSet.Ansi, ExactSpelling = true)]
+    static extern IntPtr GetProcAddress(IntPtr module, string name);
+
+    [DllImport("kernel32.dll", ExactSpelling = true)]
+    static extern bool ProcessIdToSessionId(uint pid, out uint session);
+
+    [DllImport("kernel32.dll", ExactSpelling = true)]
+    static extern uint GetCurrentProcessId();
+
+    [DllImport("kernel32.dll", ExactSpelling = true)]
+    static extern IntPtr GetCurrentProcess();
+
+    // Vista's: called only where GetProcAddress finds it.
+    [DllImport("kernel32.dll", ExactSpelling = true)]
+    static extern bool GetNamedPipeServerProcessId(IntPtr pipe, out uint pid);
+
+    [DllImport("kernel32.dll", ExactSpelling = true)]
+    static extern IntPtr OpenProcess(uint access, bool inherit, uint pid);
+
+    [DllImport("advapi32.dll", ExactSpelling = true)]
+    static extern bool OpenProcessToken(IntPtr process, uint access, out IntPtr token);
+
+    [DllImport("advapi32.dll", ExactSpelling = true)]
+    static extern bool GetTokenInformation(IntPtr token, int kind, IntPtr buffer, int size,
+                                           out int needed);
+
+    [DllImport("advapi32.dll", ExactSpelling = true)]
+    static extern bool EqualSid(IntPtr sid1, IntPtr sid2);
 
     // Leaves the error where Marshal.GetLastWin32Error() finds it.
     [DllImport("kernel32.dll", ExactSpelling = true, SetLastError = true)]
@@ -187,11 +236,22 @@ public static class QorlSender
     {
         int capacity = bytes == null ? 0 : bytes.Length;
         // With UTF-8 as the ANSI code page (Windows 10 and 11 offer it) every
-        // character has a form, and the call fails given the flag or the
-        // question.
-        if (GetACP() == CP_UTF8)
-            return WideCharToMultiByte(CP_ACP, 0, text, text.Length, bytes, capacity, IntPtr.Zero,
+        // character has a form but a lone surrogate, which would go as
+        // U+FFFD: the call fails given the best-fit flag or the question, and
+        // takes WC_ERR_INVALID_CHARS instead, from Vista on. XP fails the
+        // call given it, so the text is checked here then.
+        if (GetACP() == CP_UTF8) {
+            int utf8 = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, text.Length, bytes,
+                                           capacity, IntPtr.Zero, IntPtr.Zero);
+            if (utf8 != 0 || Marshal.GetLastWin32Error() != ERROR_INVALID_FLAGS)
+                return utf8;
+            if (HasLoneSurrogate(text)) {
+                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+                return -1;
+            }
+            return WideCharToMultiByte(CP_UTF8, 0, text, text.Length, bytes, capacity, IntPtr.Zero,
                                        IntPtr.Zero);
+        }
         int usedDefault;
         int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, text.Length, bytes,
                                          capacity, IntPtr.Zero, out usedDefault);
@@ -200,6 +260,17 @@ public static class QorlSender
             return -1;
         }
         return length;
+    }
+
+    static bool HasLoneSurrogate(string text)
+    {
+        for (int i = 0; i < text.Length; i++) {
+            if (char.IsHighSurrogate(text[i]) && i + 1 < text.Length && char.IsLowSurrogate(text[i + 1]))
+                i++;
+            else if (char.IsSurrogate(text[i]))
+                return true;
+        }
+        return false;
     }
 
     static QorlSendResult Write(byte[] message, int count, int deadlineMs)
@@ -229,16 +300,100 @@ public static class QorlSender
         return QorlSendResult.Ok;
     }
 
-    // Opens the pipe for writing, waiting while another client holds it.
+    // This session's pipe name, or null when the session cannot be told.
+    public static string SessionPipeName()
+    {
+        uint session;
+        if (!ProcessIdToSessionId(GetCurrentProcessId(), out session))
+            return null;
+        return SessionPipePrefix + session.ToString(System.Globalization.CultureInfo.InvariantCulture);
+    }
+
+    // True when the process serving the open pipe runs as this process's user.
+    static bool ServedByCaller(IntPtr pipe)
+    {
+        uint pid;
+        if (!GetNamedPipeServerProcessId(pipe, out pid))
+            return false;
+        // The limited right is Vista's, and enough there for a token's user.
+        IntPtr process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, false, pid);
+        if (process == IntPtr.Zero)
+            process = OpenProcess(PROCESS_QUERY_INFORMATION, false, pid);
+        if (process == IntPtr.Zero)
+            return false;
+        IntPtr server = IntPtr.Zero;
+        IntPtr caller = IntPtr.Zero;
+        try {
+            server = ProcessUser(process);
+            caller = ProcessUser(GetCurrentProcess());
+            // TOKEN_USER begins with the SID's address.
+            return server != IntPtr.Zero && caller != IntPtr.Zero
+                && EqualSid(Marshal.ReadIntPtr(server), Marshal.ReadIntPtr(caller));
+        } finally {
+            CloseHandle(process);
+            if (server != IntPtr.Zero)
+                Marshal.FreeHGlobal(server);
+            if (caller != IntPtr.Zero)
+                Marshal.FreeHGlobal(caller);
+        }
+    }
+
+    // The process token's TOKEN_USER in memory to be freed, or IntPtr.Zero.
+    static IntPtr ProcessUser(IntPtr process)
+    {
+        IntPtr token;
+        if (!OpenProcessToken(process, TOKEN_QUERY, out token))
+            return IntPtr.Zero;
+        IntPtr user = Marshal.AllocHGlobal(TokenUserSize);
+        int needed;
+        bool ok = GetTokenInformation(token, TokenUser, user, TokenUserSize, out needed);
+        CloseHandle(token);
+        if (ok)
+            return user;
+        Marshal.FreeHGlobal(user);
+        return IntPtr.Zero;
+    }
+
+    // This session's pipe when its server runs as this user, else the
+    // machine-wide one, waiting while another client holds it. A session
+    // pipe served by another user is closed with nothing written.
     static QorlSendResult Open(int deadlineMs, out IntPtr pipe)
     {
         int start = Environment.TickCount;
         if (deadlineMs < 0)
             deadlineMs = 0;
+        // Where no one can say who serves it, the session pipe could be
+        // anyone's: XP and 2003 have one session a user, and the machine-wide pipe.
+        IntPtr kernel = GetModuleHandle("kernel32.dll");
+        string session = kernel != IntPtr.Zero
+            && GetProcAddress(kernel, "GetNamedPipeServerProcessId") != IntPtr.Zero
+            ? SessionPipeName() : null;
+        if (session != null) {
+            QorlSendResult result = OpenNamed(session, deadlineMs, out pipe);
+            if (result == QorlSendResult.Busy)
+                return result;
+            if (result == QorlSendResult.Ok) {
+                if (ServedByCaller(pipe))
+                    return result;
+                CloseHandle(pipe);
+                pipe = InvalidHandle;
+            }
+            // None, or not this user's: a server older than the session pipe,
+            // or one that found its name taken, serves the machine-wide pipe.
+            int elapsed = unchecked(Environment.TickCount - start);
+            deadlineMs = elapsed >= deadlineMs ? 0 : deadlineMs - elapsed;
+        }
+        return OpenNamed(PipeName, deadlineMs, out pipe);
+    }
+
+    // Opens the named pipe for writing, waiting while another client holds it.
+    static QorlSendResult OpenNamed(string name, int deadlineMs, out IntPtr pipe)
+    {
+        int start = Environment.TickCount;
         for (;;) {
             // Identification only: the server never acts as its sender, and a
             // program that took the pipe's name first must not either.
-            pipe = CreateFile(PipeName, GENERIC_WRITE, 0, IntPtr.Zero, OPEN_EXISTING,
+            pipe = CreateFile(name, GENERIC_WRITE, 0, IntPtr.Zero, OPEN_EXISTING,
                               SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, IntPtr.Zero);
             if (pipe != InvalidHandle)
                 return QorlSendResult.Ok;
@@ -258,7 +413,7 @@ public static class QorlSender
             // Blocks until the instance is free or the time is up. TRUE only
             // says it was free a moment ago: another client may take it
             // first, so the open above is tried again either way.
-            if (!WaitNamedPipe(PipeName, (uint)(deadlineMs - elapsed))
+            if (!WaitNamedPipe(name, (uint)(deadlineMs - elapsed))
                 && Marshal.GetLastWin32Error() == ERROR_FILE_NOT_FOUND)
                 return QorlSendResult.NoServer;
         }

@@ -23,6 +23,13 @@
  * The pipe is opened for identification only (SECURITY_SQOS_PRESENT |
  * SECURITY_IDENTIFICATION): whatever holds the other end may learn who
  * sends, but cannot act as the sender (protocol.md, section 13).
+ *
+ * The server of this Windows session is tried first, on its own pipe
+ * \\.\pipe\QorlPipe.<session id>, and used only when the process serving
+ * it runs as the sending user; else, and on Windows XP and 2003, which
+ * cannot tell who serves a pipe, the machine-wide \\.\pipe\QorlPipe
+ * (protocol.md, "The session pipe"). Link advapi32 (MinGW and Visual C++
+ * do by default).
  */
 #ifndef QORL_SEND_H
 #define QORL_SEND_H
@@ -30,11 +37,28 @@
 #include <windows.h>
 
 #define QORL_PIPE_NAME L"\\\\.\\pipe\\QorlPipe"
+/* The session pipe's name is this and the session id in decimal. */
+#define QORL_SESSION_PIPE_PREFIX L"\\\\.\\pipe\\QorlPipe."
+/* Room for either pipe's name, with its zero. */
+#define QORL_PIPE_NAME_SIZE 32
 /* The server reads at most this much; a longer message is dropped whole. */
 #define QORL_MESSAGE_MAX_BYTES 256
 /* The server's command and printer fields hold this much: a longer command
    matches nothing, and a longer name is refused, never cut. */
 #define QORL_NAME_MAX_BYTES 99
+
+#ifndef PROCESS_QUERY_LIMITED_INFORMATION
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+#endif
+#ifndef SECURITY_MAX_SID_SIZE
+#define SECURITY_MAX_SID_SIZE 68
+#endif
+#ifndef WC_ERR_INVALID_CHARS
+#define WC_ERR_INVALID_CHARS 0x00000080
+#endif
+#if defined(_MSC_VER)
+#pragma comment(lib, "advapi32.lib")
+#endif
 
 #if defined(__cplusplus)
 #define QORL_SEND_API static inline
@@ -56,12 +80,119 @@ typedef enum QorlSendResult {
     QORL_SEND_UNMAPPABLE      /* a character the ANSI code page lacks: not sent */
 } QorlSendResult;
 
+/* Looked up, as XP lacks some and its documentation now gives Vista for
+   others: the program still starts on XP. */
+typedef BOOL(WINAPI *QorlSessionOfProcess)(DWORD, DWORD *);
+typedef BOOL(WINAPI *QorlServerOfPipe)(HANDLE, PULONG);
+typedef void (*QorlFunction)(void);
+
+QORL_SEND_API QorlFunction QorlKernelFunction(const char *name)
+{
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    /* Through the one function type every other converts to without a warning. */
+    return kernel == NULL ? NULL : (QorlFunction)GetProcAddress(kernel, name);
+}
+
+QORL_SEND_API void QorlCopyName(WCHAR *to, const WCHAR *from)
+{
+    while ((*to++ = *from++) != 0)
+        continue;
+}
+
 /*
- * Opens the server's pipe for writing, waiting while another client holds
- * it, for at most deadlineMs in all. On QORL_SEND_OK *pipe is the open
- * handle, to be closed by the caller; otherwise INVALID_HANDLE_VALUE.
+ * This session's pipe name, QORL_SESSION_PIPE_PREFIX and the session id in
+ * decimal, into buffer[0..capacity) (QORL_PIPE_NAME_SIZE holds every one).
+ * FALSE when the session cannot be told or the buffer is too small.
  */
-QORL_SEND_API QorlSendResult QorlOpenPipe(DWORD deadlineMs, HANDLE *pipe)
+QORL_SEND_API BOOL QorlSessionPipeName(WCHAR *buffer, DWORD capacity)
+{
+    QorlSessionOfProcess sessionOf =
+        (QorlSessionOfProcess)QorlKernelFunction("ProcessIdToSessionId");
+    const WCHAR *prefix = QORL_SESSION_PIPE_PREFIX;
+    WCHAR digits[10];
+    DWORD session;
+    DWORD length = 0;
+    DWORD count = 0;
+
+    if (sessionOf == NULL || !sessionOf(GetCurrentProcessId(), &session))
+        return FALSE;
+    do {
+        digits[count++] = (WCHAR)(L'0' + session % 10);
+        session /= 10;
+    } while (session != 0);
+    while (prefix[length] != 0)
+        ++length;
+    if (capacity < length + count + 1) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    for (length = 0; prefix[length] != 0; ++length)
+        buffer[length] = prefix[length];
+    while (count > 0)
+        buffer[length++] = digits[--count];
+    buffer[length] = 0;
+    return TRUE;
+}
+
+/* The user of a process's token, into the buffer given. */
+typedef union QorlTokenUser {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+} QorlTokenUser;
+
+QORL_SEND_API BOOL QorlProcessUser(HANDLE process, QorlTokenUser *user)
+{
+    HANDLE token;
+    DWORD size;
+    BOOL ok;
+
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return FALSE;
+    ok = GetTokenInformation(token, TokenUser, &user->user, (DWORD)sizeof user->bytes, &size);
+    CloseHandle(token);
+    return ok;
+}
+
+/*
+ * 1 when the process serving the open pipe runs as the calling process's
+ * user; 0 when it runs as another, or cannot be asked; -1 when this Windows
+ * cannot tell who serves a pipe (XP, 2003: no GetNamedPipeServerProcessId).
+ */
+QORL_SEND_API int QorlPipeServedByCaller(HANDLE pipe)
+{
+    QorlServerOfPipe serverOf =
+        (QorlServerOfPipe)QorlKernelFunction("GetNamedPipeServerProcessId");
+    QorlTokenUser server;
+    QorlTokenUser caller;
+    ULONG pid;
+    HANDLE process;
+    BOOL ok;
+
+    if (serverOf == NULL)
+        return -1;
+    if (!serverOf(pipe, &pid))
+        return 0;
+    /* The limited right is Vista's, and enough there for a token's user;
+       Windows that lack it refuse it, and take the full one. */
+    process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == NULL)
+        process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (process == NULL)
+        return 0;
+    ok = QorlProcessUser(process, &server);
+    CloseHandle(process);
+    if (!ok || !QorlProcessUser(GetCurrentProcess(), &caller))
+        return 0;
+    return EqualSid(server.user.User.Sid, caller.user.User.Sid) ? 1 : 0;
+}
+
+/*
+ * Opens the pipe named name for writing, waiting while another client holds
+ * it, for at most deadlineMs in all. Whoever serves it is not asked. On
+ * QORL_SEND_OK *pipe is the open handle, to be closed by the caller;
+ * otherwise INVALID_HANDLE_VALUE.
+ */
+QORL_SEND_API QorlSendResult QorlOpenPipeNamed(const WCHAR *name, DWORD deadlineMs, HANDLE *pipe)
 {
     DWORD start = GetTickCount();
     DWORD error;
@@ -71,7 +202,7 @@ QORL_SEND_API QorlSendResult QorlOpenPipe(DWORD deadlineMs, HANDLE *pipe)
     for (;;) {
         /* Identification only: the server never acts as its sender, and a
            program that took the pipe's name first must not either. */
-        *pipe = CreateFileW(QORL_PIPE_NAME, GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+        *pipe = CreateFileW(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                             SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, NULL);
         if (*pipe != INVALID_HANDLE_VALUE)
             return QORL_SEND_OK;
@@ -94,9 +225,55 @@ QORL_SEND_API QorlSendResult QorlOpenPipe(DWORD deadlineMs, HANDLE *pipe)
             --wait;
         /* TRUE only says the instance was free a moment ago: another client
            may take it first, so the open above is tried again either way. */
-        if (!WaitNamedPipeW(QORL_PIPE_NAME, wait) && GetLastError() == ERROR_FILE_NOT_FOUND)
+        if (!WaitNamedPipeW(name, wait) && GetLastError() == ERROR_FILE_NOT_FOUND)
             return QORL_SEND_NO_SERVER;
     }
+}
+
+/*
+ * Opens the server's pipe for writing, as QorlOpenPipeNamed does: this
+ * session's pipe when its server runs as the calling user, else the
+ * machine-wide one. A session pipe served by another user is closed with
+ * nothing written; one that stays busy until the deadline gives
+ * QORL_SEND_BUSY. usedName, unless NULL, receives the name of the pipe
+ * opened, or last tried (QORL_PIPE_NAME_SIZE characters).
+ */
+QORL_SEND_API QorlSendResult QorlOpenServerPipe(DWORD deadlineMs, HANDLE *pipe, WCHAR *usedName)
+{
+    WCHAR name[QORL_PIPE_NAME_SIZE];
+    DWORD start = GetTickCount();
+    DWORD elapsed;
+    QorlSendResult result;
+
+    /* Where no one can say who serves it, the session pipe could be anyone's:
+       XP and 2003 have one session a user, and the machine-wide pipe. */
+    if (QorlKernelFunction("GetNamedPipeServerProcessId") != NULL &&
+        QorlSessionPipeName(name, QORL_PIPE_NAME_SIZE)) {
+        if (usedName != NULL)
+            QorlCopyName(usedName, name);
+        result = QorlOpenPipeNamed(name, deadlineMs, pipe);
+        if (result == QORL_SEND_BUSY)
+            return result;
+        if (result == QORL_SEND_OK) {
+            if (QorlPipeServedByCaller(*pipe) == 1)
+                return result;
+            CloseHandle(*pipe);
+            *pipe = INVALID_HANDLE_VALUE;
+        }
+        /* None, or not this user's: a server older than the session pipe,
+           or one that found its name taken, serves the machine-wide pipe. */
+        elapsed = GetTickCount() - start;
+        deadlineMs = elapsed >= deadlineMs ? 0 : deadlineMs - elapsed;
+    }
+    if (usedName != NULL)
+        QorlCopyName(usedName, QORL_PIPE_NAME);
+    return QorlOpenPipeNamed(QORL_PIPE_NAME, deadlineMs, pipe);
+}
+
+/* QorlOpenServerPipe, without the name. */
+QORL_SEND_API QorlSendResult QorlOpenPipe(DWORD deadlineMs, HANDLE *pipe)
+{
+    return QorlOpenServerPipe(deadlineMs, pipe, NULL);
 }
 
 /* Sends bytes[0..count) as one message, within deadlineMs. */
@@ -126,6 +303,18 @@ QORL_SEND_API QorlSendResult QorlSendMessage(const char *bytes, DWORD count, DWO
     return QORL_SEND_OK;
 }
 
+/* A high surrogate not followed by a low one, or a low one alone. */
+QORL_SEND_API BOOL QorlHasLoneSurrogate(const WCHAR *text)
+{
+    for (; *text != 0; ++text) {
+        if (*text >= 0xD800 && *text <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF)
+            ++text;
+        else if (*text >= 0xD800 && *text <= 0xDFFF)
+            return TRUE;
+    }
+    return FALSE;
+}
+
 /*
  * text, up to its zero, in the system ANSI code page, zero included, into
  * bytes[0..capacity); capacity 0 only counts. Returns the bytes without the
@@ -135,13 +324,27 @@ QORL_SEND_API QorlSendResult QorlSendMessage(const char *bytes, DWORD count, DWO
 QORL_SEND_API int QorlAnsiFromW(const WCHAR *text, char *bytes, int capacity)
 {
     BOOL usedDefault = FALSE;
-    /* With UTF-8 as the ANSI code page (Windows 10 and 11 offer it) every
-       character has a form, and the call refuses both the flag and the
-       question: passing either fails it. */
-    BOOL utf8 = GetACP() == CP_UTF8;
-    int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, text, -1, bytes,
-                                     capacity, NULL, utf8 ? NULL : &usedDefault);
+    int length;
 
+    /* With UTF-8 as the ANSI code page (Windows 10 and 11 offer it) every
+       character has a form but a lone surrogate, which would go as U+FFFD:
+       the call refuses both the best-fit flag and the question, and takes
+       WC_ERR_INVALID_CHARS instead, from Vista on. XP fails the call given
+       it, so the text is checked here then. */
+    if (GetACP() == CP_UTF8) {
+        length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, bytes, capacity,
+                                     NULL, NULL);
+        if (length == 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+            if (QorlHasLoneSurrogate(text)) {
+                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+                return -1;
+            }
+            length = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, capacity, NULL, NULL);
+        }
+        return length - 1;
+    }
+    length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, bytes, capacity, NULL,
+                                 &usedDefault);
     if (length == 0)
         return -1;
     /* Without the check a look-alike or '?' would go, naming another printer. */

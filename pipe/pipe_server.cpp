@@ -1,6 +1,7 @@
-// The server's main loop. The pipe is overlapped only so that a read can be
-// bounded in time: a client that connects and never writes would otherwise
-// hold the single instance, and with it every printer's status, for good.
+// The server's main loop. The pipes are overlapped so that one thread can
+// wait on both, and so that a read can be bounded in time: a client that
+// connects and never writes would otherwise hold the instance, and with it
+// every printer's status, for good.
 #include "pipe_server.h"
 
 #include "../spooler/spooler.h"
@@ -15,10 +16,145 @@ HANDLE PauseEvent;
 namespace {
 
 const WCHAR PipeName[] = L"\\\\.\\pipe\\QorlPipe";
+const WCHAR SessionPipePrefix[] = L"\\\\.\\pipe\\QorlPipe.";
 const DWORD PipeBufferSize = 4096;
 const DWORD PipeDefaultTimeout = 3000;   // also how long a client may stay silent
 const DWORD RetryPause = 100;            // after a failed wait for a client
 const DWORD ShutdownPause = 1000;
+const int PipeCount = 2;                 // the machine-wide pipe and the session's
+
+// NT AUTHORITY\SYSTEM, S-1-5-18.
+SID LocalSystem = {SID_REVISION, 1, {SECURITY_NT_AUTHORITY}, {SECURITY_LOCAL_SYSTEM_RID}};
+
+// The process token's user, and a DACL that lets that user and SYSTEM in,
+// no one else: the session pipe's name can be guessed, its instance must
+// not be opened by another session's user.
+struct SessionPipeSecurity {
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } token;
+    union {
+        ACL acl;
+        BYTE bytes[sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
+    } dacl;
+    SECURITY_DESCRIPTOR descriptor;
+    SECURITY_ATTRIBUTES attributes;
+};
+
+bool MakeSessionPipeSecurity(SessionPipeSecurity* security)
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    DWORD size = 0;
+    BOOL ok = GetTokenInformation(token, TokenUser, &security->token.user,
+                                  sizeof(security->token.bytes), &size);
+    CloseHandle(token);
+    if (!ok)
+        return false;
+    PSID user = security->token.user.User.Sid;
+    if (!InitializeAcl(&security->dacl.acl, sizeof(security->dacl.bytes), ACL_REVISION) ||
+        !AddAccessAllowedAce(&security->dacl.acl, ACL_REVISION, GENERIC_ALL, user) ||
+        !AddAccessAllowedAce(&security->dacl.acl, ACL_REVISION, GENERIC_ALL, &LocalSystem) ||
+        !InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&security->descriptor, TRUE, &security->dacl.acl, FALSE))
+        return false;
+    security->attributes.nLength = sizeof(security->attributes);
+    security->attributes.lpSecurityDescriptor = &security->descriptor;
+    security->attributes.bInheritHandle = FALSE;
+    return true;
+}
+
+// XP's kernel32 has it, but Microsoft's documentation now gives Vista as its
+// minimum: looked up, so that the imports stay what XP is documented to have.
+typedef BOOL(WINAPI* SessionOfProcess)(DWORD, DWORD*);
+
+// The session pipe, first of its name and this user's alone; or
+// INVALID_HANDLE_VALUE when its name is taken, or the session or the user
+// cannot be told.
+HANDLE CreateSessionPipe()
+{
+    SessionOfProcess sessionOf = reinterpret_cast<SessionOfProcess>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "ProcessIdToSessionId")));
+    DWORD session;
+    if (sessionOf == NULL || !sessionOf(GetCurrentProcessId(), &session))
+        return INVALID_HANDLE_VALUE;
+    WCHAR name[SessionPipeNameSize];
+    MakeSessionPipeName(session, name);
+    static SessionPipeSecurity security;
+    if (!MakeSessionPipeSecurity(&security))
+        return INVALID_HANDLE_VALUE;
+    // One instance: with it taken, no one can add another of the name.
+    return CreateNamedPipeW(name,
+                            PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, PipeBufferSize,
+                            PipeBufferSize, PipeDefaultTimeout, &security.attributes);
+}
+
+// One pipe of the serving loop.
+enum PipeState { Idle, Waiting, Ready, Paused };
+struct ServedPipe {
+    HANDLE pipe;
+    OVERLAPPED overlapped;   // its event: manual-reset, for every operation on the pipe
+    PipeState state;
+    bool failedBefore;
+    DWORD pausedAt;
+};
+
+void BeginWait(ServedPipe* served)
+{
+    ClientWait wait = BeginWaitForClient(served->pipe, &served->overlapped);
+    // Whatever failed, the loop must not spin on it: only a first
+    // cleared-up failure is retried at once.
+    while (wait == Retry && !served->failedBefore) {
+        served->failedBefore = true;
+        wait = BeginWaitForClient(served->pipe, &served->overlapped);
+    }
+    served->state = wait == Connected ? Ready : wait == Pending ? Waiting : Paused;
+    if (served->state == Paused) {
+        served->failedBefore = true;
+        served->pausedAt = GetTickCount();
+    }
+}
+
+void FinishWait(ServedPipe* served)
+{
+    if (FinishWaitForClient(served->pipe, &served->overlapped) == Connected) {
+        served->state = Ready;
+        return;
+    }
+    served->state = Paused;
+    served->failedBefore = true;
+    served->pausedAt = GetTickCount();
+}
+
+// Blocks until a waiting pipe's client comes or a paused pipe's pause is
+// over, and makes the latter idle again.
+void WaitForAny(ServedPipe* pipes, int count)
+{
+    // PauseEvent is never set: it keeps the list from being empty.
+    HANDLE events[PipeCount + 1] = {PauseEvent};
+    DWORD waiting = 1;
+    DWORD timeout = INFINITE;
+    DWORD now = GetTickCount();
+    for (int i = 0; i < count; ++i) {
+        if (pipes[i].state == Waiting) {
+            events[waiting++] = pipes[i].overlapped.hEvent;
+        } else if (pipes[i].state == Paused) {
+            DWORD paused = now - pipes[i].pausedAt;
+            DWORD left = paused >= RetryPause ? 0 : RetryPause - paused;
+            if (left < timeout)
+                timeout = left;
+        }
+    }
+    WaitForMultipleObjects(waiting, events, FALSE, timeout);
+    now = GetTickCount();
+    for (int i = 0; i < count; ++i) {
+        if (pipes[i].state == Paused && now - pipes[i].pausedAt >= RetryPause)
+            pipes[i].state = Idle;
+    }
+}
 
 void Shutdown(HANDLE pipe, const StatusActions& actions)
 {
@@ -33,20 +169,33 @@ void Shutdown(HANDLE pipe, const StatusActions& actions)
 
 }  // namespace
 
-ClientWait WaitForClient(HANDLE pipe, HANDLE connection)
+void MakeSessionPipeName(DWORD session, WCHAR* name)
 {
-    OVERLAPPED overlapped;
-    ZeroMemory(&overlapped, sizeof(overlapped));
-    overlapped.hEvent = connection;
-    if (ConnectNamedPipe(pipe, &overlapped))
+    int length = 0;
+    for (; SessionPipePrefix[length] != 0; ++length)
+        name[length] = SessionPipePrefix[length];
+    WCHAR digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<WCHAR>(L'0' + session % 10);
+        session /= 10;
+    } while (session != 0);
+    while (count > 0)
+        name[length++] = digits[--count];
+    name[length] = 0;
+}
+
+ClientWait BeginWaitForClient(HANDLE pipe, OVERLAPPED* overlapped)
+{
+    HANDLE event = overlapped->hEvent;
+    ZeroMemory(overlapped, sizeof(*overlapped));
+    overlapped->hEvent = event;
+    if (ConnectNamedPipe(pipe, overlapped))
         return Connected;
 
-    DWORD transferred;
     switch (GetLastError()) {
     case ERROR_IO_PENDING:
-        if (GetOverlappedResult(pipe, &overlapped, &transferred, TRUE))
-            return Connected;
-        return RetryAfterPause;
+        return Pending;
     case ERROR_PIPE_CONNECTED:
         // The client opened the pipe before this wait began.
         return Connected;
@@ -57,6 +206,13 @@ ClientWait WaitForClient(HANDLE pipe, HANDLE connection)
     default:
         return RetryAfterPause;
     }
+}
+
+ClientWait FinishWaitForClient(HANDLE pipe, OVERLAPPED* overlapped)
+{
+    DWORD transferred;
+    return GetOverlappedResult(pipe, overlapped, &transferred, FALSE) ? Connected
+                                                                      : RetryAfterPause;
 }
 
 bool ReadClientMessage(HANDLE pipe, HANDLE connection, char* buffer, DWORD* count,
@@ -90,15 +246,31 @@ DWORD WINAPI PipeServerThread(LPVOID)
     DWORD length = GetModuleFileNameW(NULL, modulePath, ARRAYSIZE(modulePath));
     MakeProgramPaths(modulePath, length, ProgramDirectory, ReportPath);
 
-    HANDLE pipe = CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                   PIPE_UNLIMITED_INSTANCES, PipeBufferSize,
-                                   PipeBufferSize, PipeDefaultTimeout, NULL);
-    if (pipe == INVALID_HANDLE_VALUE)
+    // Static: a wait still pending on one pipe when the thread ends must
+    // not write into a stack that is gone.
+    static ServedPipe pipes[PipeCount];
+    int count = 0;
+    // Another session's or user's server, or another program, may hold the
+    // machine-wide name: the session pipe then serves alone, and the other
+    // way round when a program took the session pipe's name first.
+    HANDLE created[PipeCount] = {
+        CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                         PIPE_UNLIMITED_INSTANCES, PipeBufferSize, PipeBufferSize,
+                         PipeDefaultTimeout, NULL),
+        CreateSessionPipe()};
+    for (int i = 0; i < PipeCount; ++i) {
+        if (created[i] == INVALID_HANDLE_VALUE)
+            continue;
+        ZeroMemory(&pipes[count], sizeof(pipes[count]));
+        pipes[count].pipe = created[i];
+        pipes[count].overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+        ++count;
+    }
+    if (count == 0)
         return 0;
 
     PauseEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
-    HANDLE connection = CreateEventW(NULL, TRUE, FALSE, NULL);
 
     StatusActions actions;
     actions.CloseStatusWindows = CloseStatusWindows;
@@ -111,29 +283,40 @@ DWORD WINAPI PipeServerThread(LPVOID)
 
     static char buffer[MessageBufferSize];
     static StatusMessage message;
-    bool failedBefore = false;
+    int next = 0;   // the pipe looked at first: neither starves the other
     for (;;) {
-        ClientWait wait = WaitForClient(pipe, connection);
-        if (wait != Connected) {
-            // Whatever failed, the loop must not spin on it: only a first
-            // cleared-up failure is retried at once.
-            if (wait == RetryAfterPause || failedBefore)
-                WaitForSingleObject(PauseEvent, RetryPause);
-            failedBefore = true;
+        for (int i = 0; i < count; ++i) {
+            if (pipes[i].state == Idle)
+                BeginWait(&pipes[i]);
+            if (pipes[i].state == Waiting &&
+                WaitForSingleObject(pipes[i].overlapped.hEvent, 0) == WAIT_OBJECT_0)
+                FinishWait(&pipes[i]);
+        }
+        int ready = -1;
+        for (int i = 0; i < count && ready < 0; ++i) {
+            if (pipes[(next + i) % count].state == Ready)
+                ready = (next + i) % count;
+        }
+        if (ready < 0) {
+            WaitForAny(pipes, count);
             continue;
         }
-        failedBefore = false;
 
+        ServedPipe* served = &pipes[ready];
+        next = (ready + 1) % count;
+        served->failedBefore = false;
+        served->state = Idle;
         ZeroMemory(buffer, sizeof(buffer));
-        DWORD count;
-        if (ReadClientMessage(pipe, connection, buffer, &count, PipeDefaultTimeout)) {
-            ParseStatusMessage(buffer, count, &message);
+        DWORD read;
+        if (ReadClientMessage(served->pipe, served->overlapped.hEvent, buffer, &read,
+                              PipeDefaultTimeout)) {
+            ParseStatusMessage(buffer, read, &message);
             if (DispatchStatusCommand(message, discoveryTitle, actions) == Stop) {
-                Shutdown(pipe, actions);
+                Shutdown(served->pipe, actions);
                 return 0;
             }
         }
-        FlushFileBuffers(pipe);
-        DisconnectNamedPipe(pipe);
+        FlushFileBuffers(served->pipe);
+        DisconnectNamedPipe(served->pipe);
     }
 }

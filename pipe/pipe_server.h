@@ -1,12 +1,12 @@
-// The pipe server thread: one pipe instance, one client at a time, one
-// message per connection.
+// The pipe server thread: the machine-wide pipe and this session's own, one
+// instance each, one client at a time, one message per connection.
 #pragma once
 
 #include <windows.h>
 
 const DWORD PathSize = 260;
 
-// Set once by the pipe server thread before it creates its pipe; read-only
+// Set once by the pipe server thread before it creates its pipes; read-only
 // afterwards. Both are empty when the executable's path was cut or leaves no
 // room for the file names beside it: nothing is then written or launched.
 extern WCHAR ProgramDirectory[PathSize];
@@ -22,12 +22,18 @@ void MakeProgramPaths(const WCHAR* modulePath, DWORD length,
 
 DWORD WINAPI PipeServerThread(LPVOID);
 
-// One connection of the serving loop, on an overlapped pipe; connection is a
-// manual-reset event for the overlapped operations.
-enum ClientWait { Connected, Retry, RetryAfterPause };
-ClientWait WaitForClient(HANDLE pipe, HANDLE connection);
+// One connection of the serving loop, on an overlapped pipe; overlapped's
+// event is manual-reset. Pending: the event is set once a client came, and
+// FinishWaitForClient then says how it went.
+enum ClientWait { Connected, Pending, Retry, RetryAfterPause };
+ClientWait BeginWaitForClient(HANDLE pipe, OVERLAPPED* overlapped);
+ClientWait FinishWaitForClient(HANDLE pipe, OVERLAPPED* overlapped);
 // True with the message's bytes in buffer (MessageBufferSize bytes); false
 // when the client left, sent more than the buffer holds, or stayed silent
 // for timeoutMs.
 bool ReadClientMessage(HANDLE pipe, HANDLE connection, char* buffer, DWORD* count,
                        DWORD timeoutMs);
+
+// \\.\pipe\QorlPipe.<session>, decimal: the name senders try first.
+const DWORD SessionPipeNameSize = 32;
+void MakeSessionPipeName(DWORD session, WCHAR* name);

@@ -24,6 +24,7 @@ const int MaxBoxesListed = 8;
 
 bool Healthy = true;          // the session: a message would be handled and shown
 bool PrinterHealthy = true;   // devCancel and addNewDev would act on the printer
+bool OldSendersHealthy = true;   // the machine-wide pipe, where the session pipe serves
 bool* Verdict = &Healthy;     // what a FAIL counts against now
 
 void Finding(const WCHAR* label, const WCHAR* format, va_list arguments)
@@ -46,7 +47,9 @@ void Fail(const WCHAR* format, ...)
     *Verdict = false;
     va_list arguments;
     va_start(arguments, format);
-    Finding(Text(IDS_LABEL_FAIL), format, arguments);
+    // What only older senders meet is no failure of the session's.
+    Finding(Text(Verdict == &OldSendersHealthy ? IDS_LABEL_INFO : IDS_LABEL_FAIL), format,
+            arguments);
     va_end(arguments);
 }
 
@@ -126,10 +129,46 @@ bool CheckPipeOwner(HANDLE pipe)
     return true;
 }
 
+// The session pipe, where this Windows can tell who serves it: true when
+// this session's server does.
+bool CheckSessionPipe(bool running)
+{
+    WCHAR name[QORL_PIPE_NAME_SIZE];
+    if (QorlKernelFunction("GetNamedPipeServerProcessId") == NULL ||
+        !QorlSessionPipeName(name, ARRAYSIZE(name)))
+        return false;
+    HANDLE pipe;
+    QorlSendResult result = QorlOpenPipeNamed(name, PipeWait, &pipe);
+    DWORD error = GetLastError();
+    if (result == QORL_SEND_NO_SERVER) {
+        if (running)
+            Info(Text(IDS_CHECK_SESSION_PIPE_MISSING), name);
+        return false;
+    }
+    if (result != QORL_SEND_OK) {
+        Info(Text(IDS_CHECK_SESSION_PIPE_OPEN_ERROR), name, error);
+        return false;
+    }
+    DWORD pid = 0;
+    bool told = FindPipeOwner(pipe, &pid) == PipeOwnerFound;
+    CloseHandle(pipe);
+    if (told && pid != 0 && pid == ServerPid) {
+        Ok(Text(IDS_CHECK_SESSION_PIPE_SERVED), name, pid);
+        return true;
+    }
+    WCHAR program[MAX_PATH];
+    bool thisSession = false;
+    if (!told || !DescribeProcess(pid, program, &thisSession))
+        lstrcpynW(program, Text(IDS_CHECK_PROGRAM_UNSEEN), ARRAYSIZE(program));
+    Fail(Text(IDS_CHECK_SESSION_PIPE_TAKEN), name, pid, program);
+    return false;
+}
+
+// The machine-wide pipe, which every sender older than the session pipe uses.
 void CheckPipe(bool running)
 {
     HANDLE pipe;
-    QorlSendResult result = QorlOpenPipe(PipeWait, &pipe);
+    QorlSendResult result = QorlOpenPipeNamed(QORL_PIPE_NAME, PipeWait, &pipe);
     DWORD error = GetLastError();
     switch (result) {
     case QORL_SEND_OK: {
@@ -336,7 +375,12 @@ int CheckSession(const WCHAR* printer)
     DWORD error = GetLastError();
     if (mutex == MutexOpened && ServerPid != 0 && !thisUser)
         Fail(Text(IDS_CHECK_SERVER_OF_OTHER_USER), ServerPid);
+    if (CheckSessionPipe(running)) {
+        Info(Text(IDS_CHECK_OLD_SENDERS), QORL_PIPE_NAME);
+        Verdict = &OldSendersHealthy;
+    }
     CheckPipe(running);
+    Verdict = &Healthy;
 
     if (running) {
         if (found) {

@@ -1,6 +1,8 @@
-// The pipe's name is machine-wide, the server's mutex per session: another
-// session's server, or another user's in this one, may serve an instance of
-// the same pipe. Windows gives a new client the oldest listening instance,
+// The server's session pipe is its own, and tried first. The machine-wide
+// pipe, which a server older than it, or one that found the session pipe's
+// name taken, serves alone, is shared: another session's server, or another
+// user's in this one, may serve an instance of it. Windows gives a new
+// client the oldest listening instance,
 // and one that listens again keeps its place, so a client that closes and
 // retries reaches the same wrong instance every time. The stop keeps each
 // wrong connection open, unwritten: an instance with a client is not
@@ -64,6 +66,47 @@ bool InFolders(const WCHAR* directory, const StopFolders& folders)
     return false;
 }
 
+// Writes exit to the instance; false (said why in the report) when the
+// whole word did not go.
+bool WriteExit(HANDLE pipe, StopReport* report)
+{
+    DWORD count = 0;
+    bool written = WriteFile(pipe, "exit", 4, &count, NULL) && count == 4;
+    if (!written) {
+        report->sent = QORL_SEND_WRITE_FAILED;
+        report->sendError = GetLastError();
+    }
+    CloseHandle(pipe);
+    return written;
+}
+
+enum Reach { Written, NotWritten, Elsewhere };
+
+// The session pipe, where this Windows can say who serves it: one instance,
+// the server's own unless another process took the name first.
+Reach ReachBySessionPipe(DWORD deadline, StopReport* report)
+{
+    WCHAR name[QORL_PIPE_NAME_SIZE];
+    DWORD owner;
+    HANDLE pipe;
+    if (QorlKernelFunction("GetNamedPipeServerProcessId") == NULL ||
+        !QorlSessionPipeName(name, ARRAYSIZE(name)))
+        return Elsewhere;
+    QorlSendResult opened = QorlOpenPipeNamed(name, deadline, &pipe);
+    if (opened == QORL_SEND_BUSY) {
+        report->sent = opened;
+        report->sendError = GetLastError();
+        return NotWritten;
+    }
+    if (opened != QORL_SEND_OK)
+        return Elsewhere;
+    if (FindPipeOwner(pipe, &owner) == PipeOwnerFound && owner == report->pid &&
+        report->pid != 0)
+        return WriteExit(pipe, report) ? Written : NotWritten;
+    CloseHandle(pipe);   // unwritten: not the server to stop
+    return Elsewhere;
+}
+
 }  // namespace
 
 int StopExitCode(StopOutcome outcome)
@@ -117,23 +160,19 @@ void StopSessionServer(DWORD seconds, const StopFolders& folders, StopReport* re
     DWORD deadline = seconds > 0 ? seconds * 1000 : 1;
     HANDLE held[HeldMax];
     int heldCount = 0;
-    bool written = false;
-    for (;;) {
+    Reach reached = ReachBySessionPipe(deadline, report);
+    bool written = reached == Written;
+    while (reached == Elsewhere) {
         HANDLE pipe;
         DWORD elapsed = GetTickCount() - start;
-        report->sent = QorlOpenPipe(elapsed < deadline ? deadline - elapsed : 1, &pipe);
+        report->sent = QorlOpenPipeNamed(QORL_PIPE_NAME, elapsed < deadline ? deadline - elapsed : 1,
+                                         &pipe);
         if (report->sent != QORL_SEND_OK) {
             report->sendError = GetLastError();
             break;
         }
         if (ServedByServer(pipe, report)) {
-            DWORD count = 0;
-            written = WriteFile(pipe, "exit", 4, &count, NULL) && count == 4;
-            if (!written) {
-                report->sent = QORL_SEND_WRITE_FAILED;
-                report->sendError = GetLastError();
-            }
-            CloseHandle(pipe);
+            written = WriteExit(pipe, report);
             break;
         }
         held[heldCount++] = pipe;

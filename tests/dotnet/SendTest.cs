@@ -3,7 +3,9 @@
 using System;
 using System.Diagnostics;
 using System.IO.Pipes;
+using System.Text;
 using System.Threading;
+using System.Threading.Tasks;
 
 static class SendTest
 {
@@ -26,10 +28,33 @@ static class SendTest
                           ok ? "ok" : "FAIL", name, result, ms, cpuMs);
     }
 
+    static NamedPipeServerStream Stand(string name)
+    {
+        // With buffers, as the server's: a write then need not wait for a read.
+        return new NamedPipeServerStream(name, PipeDirection.InOut, 1, PipeTransmissionMode.Message,
+                                         PipeOptions.Asynchronous, 4096, 4096);
+    }
+
+    // What a stand-in was sent, once connected is done.
+    static void Heard(string name, NamedPipeServerStream stand, Task connected, string expected)
+    {
+        byte[] buffer = new byte[300];
+        int count = connected.Wait(5000) ? stand.Read(buffer, 0, buffer.Length) : 0;
+        string heard = Encoding.ASCII.GetString(buffer, 0, count);
+        failures += heard == expected ? 0 : 1;
+        Console.WriteLine("{0}: {1}: \"{2}\"", heard == expected ? "ok" : "FAIL", name, heard);
+    }
+
     static QorlSendResult Paper(string printer) { return QorlSender.Send("paper", printer, 10000); }
 
-    static int Main()
+    static int Main(string[] args)
     {
+        if (args.Length == 1 && args[0] == "utf8") {
+            // Under code page 65001, no server: a lone surrogate is refused, a pair encoded.
+            Row("lone surrogate", QorlSendResult.Unmappable, 0, 1000, () => Paper("P\ud800Q"));
+            Row("surrogate pair", QorlSendResult.NoServer, 0, 1000, () => Paper("P\ud83d\ude00"));
+            return failures;
+        }
         for (int i = 0; i < 50 && QorlSender.Send("sync", null, 1000) == QorlSendResult.NoServer; i++)
             Thread.Sleep(200);
         // A whole message as the command: the limits hold as the server splits it.
@@ -41,8 +66,9 @@ static class SendTest
         Row("best fit", QorlSendResult.Unmappable, 0, 1000, () => Paper("\u6807\u00c0"));
         Row("257 bytes", QorlSendResult.TooLong, 0, 1000, () => QorlSender.SendBytes(new byte[257], 0));
         Row("Chinese", QorlSendResult.Ok, 0, 5000, () => Paper("\u6807\u7b7e\u6253\u5370\u673a"));
-        // A silent client holds the single instance for 3 s.
-        using (NamedPipeClientStream holder = new NamedPipeClientStream(".", "QorlPipe", PipeDirection.Out,
+        // A silent client holds the session pipe's single instance for 3 s.
+        string session = QorlSender.SessionPipeName().Substring(9);
+        using (NamedPipeClientStream holder = new NamedPipeClientStream(".", session, PipeDirection.Out,
                    PipeOptions.None, System.Security.Principal.TokenImpersonationLevel.Identification)) {
             holder.Connect(5000);
             Row("busy", QorlSendResult.Busy, 900, 2500, () => QorlSender.Send("paper", "X", 1000));
@@ -51,6 +77,21 @@ static class SendTest
         for (int i = 0; i < 100 && QorlSender.Send("sync", null, 0) != QorlSendResult.NoServer; i++)
             Thread.Sleep(100);
         Row("no server", QorlSendResult.NoServer, 0, 1000, () => Paper("P"));
+
+        // Stand-ins of this user's: the session pipe is written while it is
+        // there, the machine-wide one hears nothing until it is gone.
+        using (NamedPipeServerStream machine = Stand("QorlPipe")) {
+            Task heard = machine.WaitForConnectionAsync();
+            using (NamedPipeServerStream own = Stand(session)) {
+                Task ownHeard = own.WaitForConnectionAsync();
+                Row("session pipe first", QorlSendResult.Ok, 0, 1000, () => Paper("S"));
+                Heard("the session pipe", own, ownHeard, "paper_S");
+            }
+            failures += heard.IsCompleted ? 1 : 0;
+            Console.WriteLine("{0}: the machine-wide pipe heard nothing", heard.IsCompleted ? "FAIL" : "ok");
+            Row("no session pipe", QorlSendResult.Ok, 0, 1000, () => Paper("M"));
+            Heard("the machine-wide pipe", machine, heard, "paper_M");
+        }
         return failures;
     }
 }

@@ -44,9 +44,12 @@ server=$! fail=0
 WINEDEBUG=+file "$wine" "$sdk/dotnet.exe" "$(win "$work/SendTest.dll")" >"$work/out" \
   2>"$work/trace" </dev/null || fail=1
 cat "$work/out"
-opens=$(grep -a 'CreateFileW L"[^"]*QorlPipe"' "$work/trace" || true)
-if [ -z "$opens" ] || grep -v 'attributes 0x110000$' <<<"$opens"; then
-  echo "FAIL: the pipe is not opened with SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION" && fail=1
+LANG=hi_IN.UTF-8 LC_ALL=hi_IN.UTF-8 "$wine" "$sdk/dotnet.exe" "$(win "$work/SendTest.dll")" utf8 \
+  </dev/null || fail=1
+opens=$(grep -aE 'CreateFileW L"[^"]*QorlPipe(\.[0-9]+)?"' "$work/trace" || true)
+if [ -z "$opens" ] || ! grep -q 'QorlPipe\.[0-9]*"' <<<"$opens" || grep -v 'attributes 0x110000$' <<<"$opens"; then
+  echo "FAIL: the session pipe is not tried, or a pipe is not opened with" \
+    "SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION" && fail=1
 fi
 report=$(iconv -f GBK -t UTF-8 "$work/program/box.ini" 2>/dev/null | tr -d '\r' |
          awk -F= '$1 == "TYPE" || $1 == "PRINTER" { printf "%s|", $2 }' || true)

@@ -6,14 +6,19 @@
 namespace {
 
 // PipeTaken: alone, with this test process holding the pipe's name.
-// PipeShared: beside a server, with instances of this test process's made
-// before the server's own, which connections reach first, each served
-// again after its client as a server serves it (Windows would give every
-// new client the oldest of them). HiddenConsole, NoWindow: alone,
+// PipeShared: beside a server that serves the machine-wide pipe alone (its
+// session pipe's name taken by this process first, as a server older than
+// the session pipe), with instances of this test process's made before the
+// server's own, which connections reach first, each served again after its
+// client as a server serves it (Windows would give every new client the
+// oldest of them). MachinePipeHeld: beside a server, with the machine-wide
+// pipe's one instance this process's, made first, as another user's server
+// would hold it: the server serves its session pipe alone. HiddenConsole,
+// NoWindow: alone,
 // started as an installer or a scheduled task starts a program.
 enum Setting {
-    Alone, BesideServer, BesideServerWithoutBox, PipeTaken, PipeShared, HiddenConsole,
-    NoWindow
+    Alone, BesideServer, BesideServerWithoutBox, PipeTaken, PipeShared, MachinePipeHeld,
+    HiddenConsole, NoWindow
 };
 
 struct ClientCase {
@@ -43,10 +48,11 @@ const ClientCase Cases[] = {
     {"CheckBesideServer", BesideServer, {L"--check"}, 0,
      {"ok    the pipe's server end is QorlServer.exe, process <PID>, of this session",
       "ok    the server runs from <DIR>", "ok    QorlBox.exe is beside it",
-      "ok    this user can write box.ini in <DIR>", "result: a message sent now would be handled"},
+      "ok    this user can write box.ini in <DIR>", "result: a message sent now would be handled",
+      "is served by QorlServer.exe, process <PID>: senders of this version reach the server there"},
      {"正常  管道的服务器端是本会话的 QorlServer.exe，进程 <PID>", "正常  后台程序从 <DIR> 运行",
       "正常  QorlBox.exe 与后台程序在同一文件夹中", "正常  本用户可以在 <DIR> 中写入 box.ini",
-      "结果：现在发送的消息会被处理"}},
+      "结果：现在发送的消息会被处理", "由 QorlServer.exe（进程 <PID>）提供服务：本版本的发送程序通过它连接后台程序"}},
     {"CheckWithoutBox", BesideServerWithoutBox, {L"--check"}, 1,
      {"FAIL  QorlBox.exe is not in <DIR>"},
      {"失败  QorlBox.exe 不在 <DIR> 中"}},
@@ -95,6 +101,14 @@ const ClientCase Cases[] = {
      {"was answered by process <SELF> of session",
       "not by QorlServer.exe, process <PID>, of this session and user: nothing was sent"},
      {"由进程 <SELF> 应答（会话", "QorlServer.exe（进程 <PID>）应答：未发送任何内容"}},
+    {"CheckMachinePipeHeld", MachinePipeHeld, {L"--check"}, 0,
+     {"senders older than this version send to the machine-wide pipe",
+      "info  the pipe \\\\.\\pipe\\QorlPipe is held by process <SELF>, not by QorlServer.exe",
+      "result: a message sent now would be handled"},
+     {"早于本版本的发送程序只会发送到全机管道", "信息  管道 \\\\.\\pipe\\QorlPipe 由进程 <SELF> 占用",
+      "结果：现在发送的消息会被处理"}},
+    {"StopMachinePipeHeld", MachinePipeHeld, {L"--stop"}, 0, {"the server has ended"},
+     {"后台程序已结束"}},
     {"SendAlone", Alone, {L"paper_P"}, 1, {"no server is running"},
      {"没有正在运行的后台程序"}},
     {"SendTooLong", Alone, {L"paper_" + std::wstring(251, L'P')}, 2, {"nothing was sent"},
@@ -175,19 +189,28 @@ void ClientTest::RunCases(bool chinese)
         std::wstring name(row.name, row.name + strlen(row.name));
         HANDLE taken = INVALID_HANDLE_VALUE;
         ServedPipe shared;
+        ServedPipe squatted;
         bool beside = row.setting == BesideServer || row.setting == BesideServerWithoutBox ||
-                      row.setting == PipeShared;
+                      row.setting == PipeShared || row.setting == MachinePipeHeld;
         if (!beside) {
             directory = MakeScratchDirectory(name);
         } else {
             directory = MakeProgramDirectory(
                 name, row.setting == BesideServerWithoutBox ? WithoutBox : WithBox);
-            if (row.setting == PipeShared)
+            if (row.setting == PipeShared) {
                 shared = ServePipeInstances(6);
+                squatted = ServePipeInstances(1, SessionPipeName(), 1);
+            }
+            if (row.setting == MachinePipeHeld)
+                shared = ServePipeInstances(1, L"\\\\.\\pipe\\QorlPipe", 1);
             // Its start is told by its mutex: a connection would reach ours.
             server = StartServer(directory, L"", L"QorlServer.exe", shared.instances.empty());
             ASSERT_NE(nullptr, server.process);
             ASSERT_TRUE(WaitForServerMutex());
+            for (int i = 0; i < 100 && row.setting == MachinePipeHeld &&
+                            !WaitNamedPipeW(SessionPipeName().c_str(), 50);
+                 ++i)
+                Sleep(50);   // until the session pipe serves
         }
         std::wstring client = directory + L"QorlSend.exe";
         ASSERT_TRUE(CopyFileW(ClientUnderTest().c_str(), client.c_str(), FALSE));
@@ -227,8 +250,10 @@ void ClientTest::RunCases(bool chinese)
             bool ends = row.exitCode == 0 && row.output[0] == "the server has ended";
             EXPECT_EQ(ends ? 0u : STILL_ACTIVE, WaitForExit(server, ends ? 1000 : 0));
         }
+        if (row.setting == MachinePipeHeld && WaitForExit(server, 0) == STILL_ACTIVE)
+            RunProgram(client, {L"--stop"}, directory);   // the harness's exit goes machine-wide
         if (!shared.instances.empty()) {
-            EXPECT_EQ("", StopServingPipe(&shared))
+            EXPECT_EQ("", StopServingPipe(&shared) + StopServingPipe(&squatted))
                 << "the stop wrote to another process's instance";
         }
         StopServer(&server);

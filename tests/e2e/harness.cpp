@@ -490,14 +490,21 @@ DWORD WINAPI ServeInstance(void* parameter)
 
 }  // namespace
 
-ServedPipe ServePipeInstances(int count)
+std::wstring SessionPipeName()
+{
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return L"\\\\.\\pipe\\QorlPipe." + std::to_wstring(session);
+}
+
+ServedPipe ServePipeInstances(int count, const std::wstring& name, DWORD maxInstances)
 {
     ServedPipe served;
     served.stop = CreateEventW(NULL, TRUE, FALSE, NULL);
     for (int i = 0; i < count; ++i) {
-        HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\QorlPipe", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
-                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 3000, NULL);
+        HANDLE pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, maxInstances,
+                                       4096, 4096, 3000, NULL);
         if (pipe == INVALID_HANDLE_VALUE)
             continue;
         served.instances.push_back(new ServedPipe::Instance{pipe, served.stop, std::string(), NULL});

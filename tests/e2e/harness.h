@@ -55,7 +55,10 @@ struct ServedPipe {
     std::vector<Instance*> instances;
     HANDLE stop;
 };
-ServedPipe ServePipeInstances(int count);
+ServedPipe ServePipeInstances(int count, const std::wstring& name = L"\\\\.\\pipe\\QorlPipe",
+                              DWORD maxInstances = PIPE_UNLIMITED_INSTANCES);
+// This session's pipe of the server, \\.\pipe\QorlPipe.<session id>.
+std::wstring SessionPipeName();
 // Stops serving and closes them; returns what was read.
 std::string StopServingPipe(ServedPipe* served);
 

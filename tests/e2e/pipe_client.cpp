@@ -7,7 +7,9 @@ SendResult SendPipeMessage(const char* bytes, DWORD count, DWORD* waitedMs)
     const DWORD GiveUpAfter = 30000;
     DWORD start = GetTickCount();
     HANDLE pipe;
-    switch (QorlOpenPipe(GiveUpAfter, &pipe)) {
+    // The machine-wide pipe alone: the tables rely on its one instance, a
+    // message on it handled before the next is taken.
+    switch (QorlOpenPipeNamed(QORL_PIPE_NAME, GiveUpAfter, &pipe)) {
     case QORL_SEND_OK:
         break;
     case QORL_SEND_NO_SERVER:

@@ -2,6 +2,8 @@
 // the pipe's limits, exit and the single-instance guard.
 #include "e2e_fixture.h"
 
+#include "../../include/qorl_send.h"
+
 namespace {
 
 const wchar_t* const Discovery = L"Discover new printer";
@@ -158,6 +160,81 @@ HANDLE OpenPipe()
         WaitNamedPipeW(L"\\\\.\\pipe\\QorlPipe", NMPWAIT_USE_DEFAULT_WAIT);
     }
     return INVALID_HANDLE_VALUE;
+}
+
+// A pipe name held by the test, one instance and no more, as another user's
+// server or another program holds it. PIPE_NOWAIT: ConnectNamedPipe then
+// tells at once whether a client came.
+struct HeldPipe {
+    explicit HeldPipe(const std::wstring& name)
+        : pipe(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_NOWAIT,
+                                1, 4096, 4096, 3000, NULL)) {}
+    ~HeldPipe() { CloseHandle(pipe); }
+    bool HeardNothing() { return !ConnectNamedPipe(pipe, NULL) && GetLastError() == ERROR_PIPE_LISTENING; }
+    HANDLE pipe;
+};
+
+// Sends on the named pipe alone and waits until the server let it go.
+bool SendOn(const std::wstring& name, const std::string& message)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            Sleep(50);
+            continue;
+        }
+        DWORD count = 0;
+        char byte;
+        BOOL written = WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()),
+                                 &count, NULL);
+        ReadFile(pipe, &byte, 1, &count, NULL);   // fails once the server disconnects
+        CloseHandle(pipe);
+        return written != FALSE;
+    }
+    return false;
+}
+
+// Another session's server, or another program, holds the machine-wide name.
+TEST_F(ServerTest, WithTheMachineWidePipeHeldTheSessionPipeServesTheSenders)
+{
+    HeldPipe held(L"\\\\.\\pipe\\QorlPipe");
+    ASSERT_TRUE(held.HeardNothing());
+    directory = MakeProgramDirectory(TestName(), WithoutBox);
+    server = StartServer(directory, L"", L"QorlServer.exe", false);
+    ASSERT_NE(nullptr, server.process);
+    ASSERT_TRUE(SendOn(SessionPipeName(), "sync"));
+
+    ProgramRun run = RunProgram(ClientUnderTest(), {L"paper_A"}, directory);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    ASSERT_TRUE(SendOn(SessionPipeName(), "sync"));
+    EXPECT_EQ(L"A", ReadReport(directory, L"PRINTER"));
+    EXPECT_EQ(QORL_SEND_OK, QorlSendStatusW(L"carbon", L"B", 10000));
+    ASSERT_TRUE(SendOn(SessionPipeName(), "sync"));
+    EXPECT_EQ(L"carbon", ReadReport(directory, L"TYPE"));
+    EXPECT_EQ(L"B", ReadReport(directory, L"PRINTER"));
+    EXPECT_TRUE(held.HeardNothing());
+    ASSERT_TRUE(SendOn(SessionPipeName(), "exit"));
+    EXPECT_EQ(0u, WaitForExit(server, 5000));
+}
+
+// A program took the session pipe's name first: the server serves the
+// machine-wide pipe as before, and once the name is free again the senders
+// find no session pipe and take the machine-wide one, as with an older server.
+TEST_F(ServerTest, WithTheSessionPipeNameTakenTheMachineWidePipeServes)
+{
+    {
+        HeldPipe squatter(SessionPipeName());
+        ASSERT_TRUE(squatter.HeardNothing());
+        Start(WithoutBox);
+        ASSERT_TRUE(SendOn(L"\\\\.\\pipe\\QorlPipe", "paper_A"));
+        EXPECT_EQ(L"A", ReadReport(directory, L"PRINTER"));
+        EXPECT_TRUE(squatter.HeardNothing());
+    }   // under one user it would pass the senders' check, and be written to
+
+    EXPECT_EQ(QORL_SEND_OK, QorlSendStatusW(L"carbon", L"B", 10000));
+    Sync();
+    EXPECT_EQ(L"B", ReadReport(directory, L"PRINTER"));
 }
 
 TEST_F(ServerTest, OnlyTheFirstMessageOfAConnectionCounts)

@@ -40,11 +40,12 @@ static HANDLE WINAPI RecordCreateFileW(LPCWSTR name, DWORD access, DWORD share,
                                        LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                        DWORD attributes, HANDLE model)
 {
-    (void)name; (void)access; (void)share; (void)security; (void)disposition; (void)model;
+    const char *pipe = name[lstrlenW(name) - 1] == L'e' ? "machine-wide" : "session";
+    (void)access; (void)share; (void)security; (void)disposition; (void)model;
     if (attributes == (SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION))
-        fputs("open: identification only\n", stderr);
+        fprintf(stderr, "open: identification only, %s\n", pipe);
     else
-        fprintf(stderr, "open: flags 0x%08lX\n", attributes);
+        fprintf(stderr, "open: flags 0x%08lX, %s\n", attributes, pipe);
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
 }
@@ -54,8 +55,9 @@ for target in $run; do
   "$target-w64-mingw32-gcc" -std=c89 "${flags[@]}" -include "$work/record.h" "$work/qsend.c" \
     -o "$work/record-$target.exe"
   "$wine" "$work/record-$target.exe" paper_P </dev/null 2>"$work/record.err" && status=0 || status=$?
-  if [ "$status" -ne 1 ] || [ "$(grep -c '^open: ' "$work/record.err")" -ne 1 ] ||
-     ! grep -q '^open: identification only' "$work/record.err"; then
+  # The session pipe first (Wine has GetNamedPipeServerProcessId), then the machine-wide one.
+  if [ "$status" -ne 1 ] || [ "$(tr -d '\r' <"$work/record.err" | grep '^open: ' | paste -sd ' ')" != \
+       "open: identification only, session open: identification only, machine-wide" ]; then
     echo "FAIL: the protocol's sender ($target) does not open the pipe for identification only" \
       "(exit $status): $(cat "$work/record.err")"
     exit 1
@@ -90,6 +92,55 @@ for printer in HeaderTest 标签打印机; do
   report | grep -qx "PRINTER=$printer" ||
     { echo "FAIL: box.ini has no PRINTER=$printer"; report; exit 1; }
 done
+# The session pipe is taken when its server runs as the sender's user, and
+# left unwritten when not (EqualSid made to say so): the machine-wide pipe then.
+cat >"$work/trace.h" <<'EOF'
+#include <stdio.h>
+#include <windows.h>
+static const char *opened = "nothing";
+static HANDLE WINAPI TraceCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                      DWORD disposition, DWORD attributes, HANDLE model)
+{
+    HANDLE file = CreateFileW(name, access, share, security, disposition, attributes, model);
+    if (file != INVALID_HANDLE_VALUE)   /* the machine-wide name ends in "QorlPipe" */
+        fprintf(stderr, "open %s\n", opened = name[lstrlenW(name) - 1] == 'e' ? "machine-wide" : "session");
+    return file;
+}
+static BOOL WINAPI TraceWriteFile(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    return fprintf(stderr, "write %s\n", opened) > 0 && WriteFile(file, bytes, count, written, overlapped);
+}
+#define CreateFileW TraceCreateFileW
+#define WriteFile TraceWriteFile
+#ifdef OTHER_USER
+#define EqualSid(a, b) ((void)(a), (void)(b), FALSE)
+#endif
+EOF
+for user in "same|open session write session" \
+            "other|open session open machine-wide write machine-wide"; do
+  expected=${user#*|} user=${user%|*}
+  "$run-w64-mingw32-gcc" -std=c89 "${flags[@]}" -D"${user^^}_USER" -include "$work/trace.h" \
+    "$work/qsend.c" -o "$work/trace-$user.exe"
+  "$wine" "$work/trace-$user.exe" paper_Traced"$user" </dev/null 2>"$work/trace.err" || true
+  qsend sync
+  trace=$(tr -d '\r' <"$work/trace.err" | paste -sd ' ')
+  if [ "$trace" != "$expected" ] || ! report | grep -qx "PRINTER=Traced$user"; then
+    echo "FAIL: a server of the $user user: '$trace', expected '$expected'"; report; exit 1
+  fi
+done
+echo "header: the session pipe is written when its server runs as the sender's user, else the machine-wide one"
+
+# Under code page 65001 a lone surrogate is refused, as every unmappable character is.
+cat >"$work/surrogate.c" <<'EOF'
+#include "qorl_send.h"
+static const WCHAR lone[] = {'P', 0xD800, 'Q', 0};
+int main(void) { char b[9]; DWORD n; return GetACP() != CP_UTF8 ? 2 : QorlEncodeStatusW(L"x", lone, b, 9, &n); }
+EOF
+"$run-w64-mingw32-gcc" -std=c89 "${flags[@]}" "$work/surrogate.c" -o "$work/surrogate.exe"
+LANG=hi_IN.UTF-8 LC_ALL=hi_IN.UTF-8 "$wine" "$work/surrogate.exe" </dev/null && status=0 || status=$?
+[ "$status" -eq 8 ] || { echo "FAIL: under code page 65001 a lone surrogate gave $status, not 8 (QORL_SEND_UNMAPPABLE)"; exit 1; }
+echo "header: under code page 65001 a lone surrogate is refused"
+
 qsend exit
 for _ in $(seq 50); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
 status=0

@@ -10,6 +10,7 @@
 
 #include <set>
 
+#include "../../include/qorl_send.h"
 #include "robust.h"
 
 namespace {
@@ -146,15 +147,21 @@ TEST_F(FaultTest, AKilledServerIsReplacedByTheNextStart)
         CloseHandle(mutex);
 }
 
-// Another program already owns the pipe name and allows no further instance:
-// the server cannot serve, so it ends, quietly and at once, and leaves that
-// program's pipe alone.
+// Other programs already own both pipe names, the machine-wide one and the
+// session's, and allow no further instance: the server cannot serve, so it
+// ends, quietly and at once, and leaves those programs' pipes alone.
 TEST_F(FaultTest, APipeNameHeldElsewhereEndsTheServerQuietly)
 {
     HANDLE held = CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX,
                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
                                    4096, 3000, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    WCHAR sessionName[QORL_PIPE_NAME_SIZE];
+    ASSERT_TRUE(QorlSessionPipeName(sessionName, QORL_PIPE_NAME_SIZE));
+    HANDLE sessionHeld = CreateNamedPipeW(sessionName, PIPE_ACCESS_DUPLEX,
+                                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                          1, 4096, 4096, 3000, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, sessionHeld);
     directory = MakeProgramDirectory(TestName(), WithBox);
     DWORD start = GetTickCount();
     server = StartServer(directory, L"", L"QorlServer.exe", false);
@@ -172,6 +179,7 @@ TEST_F(FaultTest, APipeNameHeldElsewhereEndsTheServerQuietly)
     EXPECT_EQ("paper_P", std::string(received, got));
     CloseHandle(client);
     CloseHandle(held);
+    CloseHandle(sessionHeld);
     EXPECT_FALSE(FileExists(Report()));
 }
 

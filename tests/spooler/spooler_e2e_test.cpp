@@ -356,7 +356,7 @@ const PrinterCheckCase PrinterChecks[] = {
     {"Refused", {L"--check", L"DeniedPrinter"}, 1,
      {"ok    the printer \"DeniedPrinter\" exists",
       "FAIL  this user may not administer the printer \"DeniedPrinter\" (ERROR_ACCESS_DENIED",
-      "devCancel and addNewDev will do nothing for this user", "Manage Printers permission",
+      "devCancel and addNewDev will do nothing for this user", "\"Manage this printer\" permission",
       "jobs queued on the printer \"DeniedPrinter\": 3", "but devCancel and addNewDev for"}},
     {"AllowedDirect", {L"--check", L"Direct"}, 0,
      {"ok    this user may administer the printer \"Direct\"",

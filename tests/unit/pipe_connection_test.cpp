@@ -42,11 +42,26 @@ protected:
     std::thread LaterClient(const std::string& message)
     {
         return std::thread([this, message] {
+            // A client that came and went before the wait began would be
+            // cleared (Retry): let the wait begin first.
+            Sleep(100);
             HANDLE client = Client();
             DWORD written;
             WriteFile(client, message.data(), static_cast<DWORD>(message.size()), &written, NULL);
             CloseHandle(client);
         });
+    }
+
+    // As the serving loop does it, one pipe alone.
+    ClientWait WaitForClient()
+    {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = connection;
+        ClientWait wait = BeginWaitForClient(pipe, &overlapped);
+        if (wait != Pending)
+            return wait;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(connection, 10000));
+        return FinishWaitForClient(pipe, &overlapped);
     }
 
     std::string Read(bool* ok, DWORD timeoutMs = 3000)
@@ -66,7 +81,7 @@ TEST_F(PipeConnection, AClientThatConnectedFirstIsServed)
 {
     HANDLE client = Client();
     ASSERT_NE(INVALID_HANDLE_VALUE, client);
-    ASSERT_EQ(Connected, WaitForClient(pipe, connection));   // ERROR_PIPE_CONNECTED
+    ASSERT_EQ(Connected, WaitForClient());   // ERROR_PIPE_CONNECTED
     DWORD written;
     ASSERT_TRUE(WriteFile(client, "paper_P", 7, &written, NULL));
     bool ok = false;
@@ -80,10 +95,10 @@ TEST_F(PipeConnection, AClientThatCameAndWentIsClearedAndTheNextServed)
     HANDLE client = Client();
     ASSERT_NE(INVALID_HANDLE_VALUE, client);
     CloseHandle(client);
-    EXPECT_EQ(Retry, WaitForClient(pipe, connection));       // ERROR_NO_DATA
+    EXPECT_EQ(Retry, WaitForClient());       // ERROR_NO_DATA
 
     std::thread next = LaterClient("usb_Q");
-    EXPECT_EQ(Connected, WaitForClient(pipe, connection));
+    EXPECT_EQ(Connected, WaitForClient());
     bool ok = false;
     EXPECT_EQ("usb_Q", Read(&ok));
     EXPECT_TRUE(ok);
@@ -93,7 +108,7 @@ TEST_F(PipeConnection, AClientThatCameAndWentIsClearedAndTheNextServed)
 TEST_F(PipeConnection, ASilentClientIsCutOffAndTheNextServed)
 {
     HANDLE silent = Client();
-    ASSERT_EQ(Connected, WaitForClient(pipe, connection));
+    ASSERT_EQ(Connected, WaitForClient());
     DWORD start = GetTickCount();
     bool ok = true;
     Read(&ok, 300);
@@ -103,7 +118,7 @@ TEST_F(PipeConnection, ASilentClientIsCutOffAndTheNextServed)
     CloseHandle(silent);
 
     std::thread next = LaterClient("busy_R");
-    ASSERT_EQ(Connected, WaitForClient(pipe, connection));
+    ASSERT_EQ(Connected, WaitForClient());
     EXPECT_EQ("busy_R", Read(&ok));
     EXPECT_TRUE(ok);
     next.join();
@@ -112,7 +127,7 @@ TEST_F(PipeConnection, ASilentClientIsCutOffAndTheNextServed)
 TEST_F(PipeConnection, OverLongMessagesAndClientsThatLeaveReadNothing)
 {
     std::thread overLong = LaterClient(std::string(MessageBufferSize + 1, 'x'));
-    ASSERT_EQ(Connected, WaitForClient(pipe, connection));
+    ASSERT_EQ(Connected, WaitForClient());
     bool ok = true;
     Read(&ok);
     EXPECT_FALSE(ok);   // ERROR_MORE_DATA
@@ -120,14 +135,14 @@ TEST_F(PipeConnection, OverLongMessagesAndClientsThatLeaveReadNothing)
     DisconnectNamedPipe(pipe);
 
     std::thread exact = LaterClient(std::string(MessageBufferSize, 'y'));
-    ASSERT_EQ(Connected, WaitForClient(pipe, connection));
+    ASSERT_EQ(Connected, WaitForClient());
     EXPECT_EQ(MessageBufferSize, Read(&ok).size());
     EXPECT_TRUE(ok);
     exact.join();
     DisconnectNamedPipe(pipe);
 
     std::thread leaves([this] { CloseHandle(Client()); });
-    ASSERT_EQ(Connected, WaitForClient(pipe, connection));
+    ASSERT_EQ(Connected, WaitForClient());
     leaves.join();
     Read(&ok);
     EXPECT_FALSE(ok);   // ERROR_BROKEN_PIPE
