@@ -1,12 +1,12 @@
 // The server's session pipe is its own, and tried first. The machine-wide
-// pipe, which a server older than it, or one that found the session pipe's
-// name taken, serves alone, is shared: another session's server, or another
+// pipe, which a server older than it (or one that found the session pipe's
+// name taken) serves alone, is shared: another session's server, or another
 // user's in this one, may serve an instance of it. Windows gives a new
-// client the oldest listening instance,
-// and one that listens again keeps its place, so a client that closes and
-// retries reaches the same wrong instance every time. The stop keeps each
-// wrong connection open, unwritten: an instance with a client is not
-// listening, and the next open reaches the next one.
+// client the oldest listening instance, and one that listens again keeps
+// its place, so a client that closes and retries reaches the same wrong
+// instance every time. The stop keeps each wrong connection open,
+// unwritten: an instance with a client is not listening, and the next open
+// reaches the next one.
 #include "stop.h"
 
 #include "session.h"
