@@ -29,8 +29,26 @@ bool InThisSession(SessionOfProcess sessionOf, DWORD pid, DWORD session)
     return sessionOf == NULL || (sessionOf(pid, &other) && other == session);
 }
 
+// Vista's: reads the path where the module list will not open, as for a
+// process of the other bitness or an elevated one. Looked up, as above.
+typedef BOOL(WINAPI* ImageNameOfProcess)(HANDLE, DWORD, LPWSTR, PDWORD);
+
+bool ImagePath(DWORD pid, WCHAR* path)
+{
+    ImageNameOfProcess imageName = LookUpFunction<ImageNameOfProcess>(
+        GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW");
+    const DWORD QueryLimited = 0x1000;   // PROCESS_QUERY_LIMITED_INFORMATION
+    HANDLE process = imageName != NULL ? OpenProcess(QueryLimited, FALSE, pid) : NULL;
+    if (process == NULL)
+        return false;
+    DWORD size = MAX_PATH;
+    BOOL read = imageName(process, 0, path, &size);
+    CloseHandle(process);
+    return read != FALSE;
+}
+
 // The first module of a process is its executable.
-bool ExecutableDirectory(DWORD pid, WCHAR* directory)
+bool ExecutablePath(DWORD pid, WCHAR* path)
 {
     // ERROR_BAD_LENGTH: the process was loading or unloading a module; its
     // documentation says to try again.
@@ -39,24 +57,32 @@ bool ExecutableDirectory(DWORD pid, WCHAR* directory)
          ++attempt) {
         modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
         if (modules == INVALID_HANDLE_VALUE && GetLastError() != ERROR_BAD_LENGTH)
-            return false;
+            break;
     }
     if (modules == INVALID_HANDLE_VALUE)
-        return false;
+        return ImagePath(pid, path);
     MODULEENTRY32W module;
     module.dwSize = sizeof(module);
     bool found = Module32FirstW(modules, &module) != FALSE;
     CloseHandle(modules);
-    if (!found)
+    if (found)
+        lstrcpynW(path, module.szExePath, MAX_PATH);
+    return found || ImagePath(pid, path);
+}
+
+bool ExecutableDirectory(DWORD pid, WCHAR* directory)
+{
+    WCHAR path[MAX_PATH];
+    if (!ExecutablePath(pid, path))
         return false;
     int cut = 0;
-    for (int i = 0; module.szExePath[i] != 0; ++i) {
-        if (module.szExePath[i] == L'\\')
+    for (int i = 0; path[i] != 0; ++i) {
+        if (path[i] == L'\\')
             cut = i + 1;
     }
     if (cut == 0 || cut >= static_cast<int>(MAX_PATH))
         return false;
-    lstrcpynW(directory, module.szExePath, cut + 1);
+    lstrcpynW(directory, path, cut + 1);
     return true;
 }
 
