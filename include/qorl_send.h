@@ -153,6 +153,29 @@ QORL_SEND_API BOOL QorlProcessUser(HANDLE process, QorlTokenUser *user)
     return ok;
 }
 
+/* TRUE when process pid runs as the calling process's user; FALSE when it
+   runs as another, or cannot be asked. */
+QORL_SEND_API BOOL QorlProcessRunsAsCaller(DWORD pid)
+{
+    QorlTokenUser theirs;
+    QorlTokenUser ours;
+    HANDLE process;
+    BOOL ok;
+
+    /* The limited right is Vista's, and enough there for a token's user,
+       an elevated process's too; Windows that lack it refuse it, and take
+       the full one. */
+    process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == NULL)
+        process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (process == NULL)
+        return FALSE;
+    ok = QorlProcessUser(process, &theirs);
+    CloseHandle(process);
+    return ok && QorlProcessUser(GetCurrentProcess(), &ours) &&
+           EqualSid(theirs.user.User.Sid, ours.user.User.Sid);
+}
+
 /*
  * 1 when the process serving the open pipe runs as the calling process's
  * user; 0 when it runs as another, or cannot be asked; -1 when this Windows
@@ -162,28 +185,11 @@ QORL_SEND_API int QorlPipeServedByCaller(HANDLE pipe)
 {
     QorlServerOfPipe serverOf =
         (QorlServerOfPipe)QorlKernelFunction("GetNamedPipeServerProcessId");
-    QorlTokenUser server;
-    QorlTokenUser caller;
     ULONG pid;
-    HANDLE process;
-    BOOL ok;
 
     if (serverOf == NULL)
         return -1;
-    if (!serverOf(pipe, &pid))
-        return 0;
-    /* The limited right is Vista's, and enough there for a token's user;
-       Windows that lack it refuse it, and take the full one. */
-    process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (process == NULL)
-        process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-    if (process == NULL)
-        return 0;
-    ok = QorlProcessUser(process, &server);
-    CloseHandle(process);
-    if (!ok || !QorlProcessUser(GetCurrentProcess(), &caller))
-        return 0;
-    return EqualSid(server.user.User.Sid, caller.user.User.Sid) ? 1 : 0;
+    return serverOf(pipe, &pid) && QorlProcessRunsAsCaller(pid) ? 1 : 0;
 }
 
 /*

@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include "../include/qorl_send.h"
+
 
 namespace {
 
@@ -143,23 +145,6 @@ bool CountServer(const ProcessFound& process, void* wanted)
     return false;
 }
 
-// TOKEN_USER and the SID it points to, in one buffer.
-union UserOfToken {
-    TOKEN_USER user;
-    BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-};
-
-bool ProcessUser(HANDLE process, UserOfToken* user)
-{
-    HANDLE token;
-    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
-        return false;
-    DWORD needed;
-    BOOL read = GetTokenInformation(token, TokenUser, user, sizeof(*user), &needed);
-    CloseHandle(token);
-    return read != FALSE;
-}
-
 bool HasId(const ProcessFound& process, void* wanted)
 {
     return process.pid == *static_cast<DWORD*>(wanted);
@@ -202,20 +187,7 @@ bool FindServerProcess(DWORD* pid, WCHAR* directory, int* count, bool* thisUser)
 
 bool RunsAsThisUser(DWORD pid)
 {
-    // Vista's limited right opens an elevated process too; XP knows only
-    // the full one, and refuses the bit it does not know.
-    const DWORD QueryLimited = 0x1000;   // PROCESS_QUERY_LIMITED_INFORMATION
-    HANDLE process = OpenProcess(QueryLimited, FALSE, pid);
-    if (process == NULL)
-        process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-    if (process == NULL)
-        return false;
-    UserOfToken theirs;
-    UserOfToken ours;
-    bool same = ProcessUser(process, &theirs) && ProcessUser(GetCurrentProcess(), &ours) &&
-                EqualSid(theirs.user.User.Sid, ours.user.User.Sid);
-    CloseHandle(process);
-    return same;
+    return QorlProcessRunsAsCaller(pid) != FALSE;
 }
 
 bool ProcessSession(DWORD pid, DWORD* session)

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "../../include/qorl_send.h"
+
 #include <psapi.h>
 
 const wchar_t* const Absent = L"<absent>";
@@ -492,9 +494,9 @@ DWORD WINAPI ServeInstance(void* parameter)
 
 std::wstring SessionPipeName()
 {
-    DWORD session = 0;
-    ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    return L"\\\\.\\pipe\\QorlPipe." + std::to_wstring(session);
+    WCHAR name[QORL_PIPE_NAME_SIZE] = {};
+    QorlSessionPipeName(name, QORL_PIPE_NAME_SIZE);
+    return name;
 }
 
 ServedPipe ServePipeInstances(int count, const std::wstring& name, DWORD maxInstances)
