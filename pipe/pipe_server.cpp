@@ -80,8 +80,8 @@ HANDLE CreateSessionPipe()
     DWORD session;
     if (sessionOf == NULL || !sessionOf(GetCurrentProcessId(), &session))
         return INVALID_HANDLE_VALUE;
-    WCHAR name[SessionPipeNameSize];
-    MakeSessionPipeName(session, name);
+    WCHAR name[32];   // the prefix and at most ten digits
+    wsprintfW(name, L"%s%lu", SessionPipePrefix, session);
     static SessionPipeSecurity security;
     if (!MakeSessionPipeSecurity(&security))
         return INVALID_HANDLE_VALUE;
@@ -168,22 +168,6 @@ void Shutdown(HANDLE pipe, const StatusActions& actions)
 }
 
 }  // namespace
-
-void MakeSessionPipeName(DWORD session, WCHAR* name)
-{
-    int length = 0;
-    for (; SessionPipePrefix[length] != 0; ++length)
-        name[length] = SessionPipePrefix[length];
-    WCHAR digits[10];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<WCHAR>(L'0' + session % 10);
-        session /= 10;
-    } while (session != 0);
-    while (count > 0)
-        name[length++] = digits[--count];
-    name[length] = 0;
-}
 
 ClientWait BeginWaitForClient(HANDLE pipe, OVERLAPPED* overlapped)
 {

@@ -33,7 +33,3 @@ ClientWait FinishWaitForClient(HANDLE pipe, OVERLAPPED* overlapped);
 // for timeoutMs.
 bool ReadClientMessage(HANDLE pipe, HANDLE connection, char* buffer, DWORD* count,
                        DWORD timeoutMs);
-
-// \\.\pipe\QorlPipe.<session>, decimal: the name senders try first.
-const DWORD SessionPipeNameSize = 32;
-void MakeSessionPipeName(DWORD session, WCHAR* name);
