@@ -98,24 +98,16 @@ struct ServedPipe {
     HANDLE pipe;
     OVERLAPPED overlapped;   // its event: manual-reset, for every operation on the pipe
     PipeState state;
-    bool failedBefore;
     DWORD pausedAt;
 };
 
 void BeginWait(ServedPipe* served)
 {
+    // Whatever failed, the loop must not spin on it.
     ClientWait wait = BeginWaitForClient(served->pipe, &served->overlapped);
-    // Whatever failed, the loop must not spin on it: only a first
-    // cleared-up failure is retried at once.
-    while (wait == Retry && !served->failedBefore) {
-        served->failedBefore = true;
-        wait = BeginWaitForClient(served->pipe, &served->overlapped);
-    }
     served->state = wait == Connected ? Ready : wait == Pending ? Waiting : Paused;
-    if (served->state == Paused) {
-        served->failedBefore = true;
+    if (served->state == Paused)
         served->pausedAt = GetTickCount();
-    }
 }
 
 void FinishWait(ServedPipe* served)
@@ -125,7 +117,6 @@ void FinishWait(ServedPipe* served)
         return;
     }
     served->state = Paused;
-    served->failedBefore = true;
     served->pausedAt = GetTickCount();
 }
 
@@ -181,12 +172,12 @@ ClientWait BeginWaitForClient(HANDLE pipe, OVERLAPPED* overlapped)
     case ERROR_IO_PENDING:
         return Pending;
     case ERROR_PIPE_CONNECTED:
-        // The client opened the pipe before this wait began.
-        return Connected;
+        // The client opened the pipe before this wait began: a new pipe
+        // takes clients at once.
     case ERROR_NO_DATA:
-        // A client came and went before this wait: clear its end and wait again.
-        DisconnectNamedPipe(pipe);
-        return Retry;
+        // ... and has closed it again: the message it wrote is still there
+        // to read, and the read fails if it wrote none.
+        return Connected;
     default:
         return RetryAfterPause;
     }
@@ -288,7 +279,6 @@ DWORD WINAPI PipeServerThread(LPVOID)
 
         ServedPipe* served = &pipes[ready];
         next = (ready + 1) % count;
-        served->failedBefore = false;
         served->state = Idle;
         ZeroMemory(buffer, sizeof(buffer));
         DWORD read;

@@ -25,7 +25,7 @@ DWORD WINAPI PipeServerThread(LPVOID);
 // One connection of the serving loop, on an overlapped pipe; overlapped's
 // event is manual-reset. Pending: the event is set once a client came, and
 // FinishWaitForClient then says how it went.
-enum ClientWait { Connected, Pending, Retry, RetryAfterPause };
+enum ClientWait { Connected, Pending, RetryAfterPause };
 ClientWait BeginWaitForClient(HANDLE pipe, OVERLAPPED* overlapped);
 ClientWait FinishWaitForClient(HANDLE pipe, OVERLAPPED* overlapped);
 // True with the message's bytes in buffer (MessageBufferSize bytes); false

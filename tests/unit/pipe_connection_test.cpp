@@ -42,9 +42,7 @@ protected:
     std::thread LaterClient(const std::string& message)
     {
         return std::thread([this, message] {
-            // A client that came and went before the wait began would be
-            // cleared (Retry): let the wait begin first.
-            Sleep(100);
+            Sleep(100);   // after the wait began
             HANDLE client = Client();
             DWORD written;
             WriteFile(client, message.data(), static_cast<DWORD>(message.size()), &written, NULL);
@@ -90,16 +88,33 @@ TEST_F(PipeConnection, AClientThatConnectedFirstIsServed)
     CloseHandle(client);
 }
 
+// A new pipe takes clients before its first wait: one may have come, written
+// and gone, as a sender's first message right after the server starts can.
+TEST_F(PipeConnection, AMessageLeftBeforeTheFirstWaitIsRead)
+{
+    HANDLE client = Client();
+    DWORD written;
+    ASSERT_TRUE(WriteFile(client, "paper_P", 7, &written, NULL));
+    CloseHandle(client);
+    ASSERT_EQ(Connected, WaitForClient());   // ERROR_NO_DATA
+    bool ok = false;
+    EXPECT_EQ("paper_P", Read(&ok));
+    EXPECT_TRUE(ok);
+}
+
 TEST_F(PipeConnection, AClientThatCameAndWentIsClearedAndTheNextServed)
 {
     HANDLE client = Client();
     ASSERT_NE(INVALID_HANDLE_VALUE, client);
     CloseHandle(client);
-    EXPECT_EQ(Retry, WaitForClient());       // ERROR_NO_DATA
+    ASSERT_EQ(Connected, WaitForClient());   // ERROR_NO_DATA
+    bool ok = true;
+    Read(&ok);
+    EXPECT_FALSE(ok);
+    DisconnectNamedPipe(pipe);
 
     std::thread next = LaterClient("usb_Q");
     EXPECT_EQ(Connected, WaitForClient());
-    bool ok = false;
     EXPECT_EQ("usb_Q", Read(&ok));
     EXPECT_TRUE(ok);
     next.join();
